@@ -1,0 +1,96 @@
+#include "broadcast/broadcast_loop.h"
+
+#include <sys/prctl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+void StopEvent::Set() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_signalled = true;
+  }
+  m_cv.notify_one();
+}
+
+bool StopEvent::Wait(uint32_t ms) {
+  std::unique_lock lock(m_mutex);
+  if (ms == 0xFFFFFFFFu) {
+    m_cv.wait(lock, [&] { return m_signalled; });
+  } else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_signalled; })) {
+    return false;
+  }
+  m_signalled = false;
+  return true;
+}
+
+int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent) {
+  return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n", static_cast<int>(version),
+                       sections, static_cast<int>(rotation), len, sent);
+}
+
+uint8_t NextVersion(uint8_t version) {
+  const uint8_t next = static_cast<uint8_t>(version + 1);
+  return next > 31 ? 0 : next;
+}
+
+BroadcastLoop::BroadcastLoop(DatagramSocket& socket, PacketPause& pause, const Clock& clock, LogSink& log,
+                             const std::atomic<uint32_t>& sendRate)
+    : m_socket(socket), m_pause(pause), m_clock(clock), m_log(log), m_nSendRate(sendRate) {}
+
+BroadcastLoop::~BroadcastLoop() { Stop(); }
+
+void BroadcastLoop::Start(uint32_t sendAddr) {
+  if (m_started) return;
+  m_started = true;
+  m_hThread = std::thread([this, sendAddr] { BroadcastThread(sendAddr); });
+}
+
+void BroadcastLoop::Stop() {
+  if (!m_hThread.joinable()) return;
+  m_bStop.store(1);
+  m_hStopEvent.Set();
+  m_hThread.join();
+  m_socket.ShutdownAndClose();
+}
+
+void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
+  // The 10 ms pause after each packet should be 10 ms, not 10 ms plus the
+  // default 50 us of timer slack.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  const sockaddr_in destination = OpenSendSocket(m_socket, sendAddr);
+  uint8_t rotation = 0;
+  int sent = 0;
+  char line[1024];
+  while (m_bStop.load() == 0) {
+    line[0] = '\0';
+    std::memset(m_SectionBuf, 0, sizeof m_SectionBuf);
+    uint8_t lastSection = 0;
+    int len;
+    int leftOut = 0;
+    uint8_t version;
+    {
+      std::lock_guard lock(g_TableGuard);
+      const PlayListInput input{g_Programs, g_nProgramCount, g_nVersion.load()};
+      len = BuildSection(m_SectionBuf, 0, lastSection, 0, input, m_clock, &leftOut);
+      // The sections just built carry the old version; the new one goes on
+      // the air from the next cycle.
+      if (g_bListChanged.exchange(0) != 0) g_nVersion.store(NextVersion(g_nVersion.load()));
+      version = g_nVersion.load();
+    }
+    m_leftOut.store(leftOut, std::memory_order_relaxed);
+    int sections = 0;
+    while (sections < MAX_SECTIONS && m_SectionBuf[sections][0] == wire::TABLE_ID) ++sections;
+    FormatCycleLine(line, sizeof line, version, sections, rotation, len, sent);
+    sent = 0;
+    if (sections != 0) {
+      const int index = rotation % sections;
+      ++rotation;  // eight bits: 255 wraps to 0
+      sent = SendSection(m_socket, m_pause, destination, m_SectionBuf[index]);
+    }
+    if (line[0] != '\0') m_log.AppendLog(line);
+    m_cycles.fetch_add(1, std::memory_order_relaxed);
+    m_hStopEvent.Wait(m_nSendRate.load());
+  }
+}

@@ -1,0 +1,86 @@
+// The broadcast loop: keeps the play list on the air from its own thread.
+// Once per cycle it encodes the table, consumes the change flag by stepping
+// the version, sends one section in rotation, hands its log line over and
+// waits for the send period or the stop signal.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "broadcast/packetizer.h"
+#include "broadcast/section_encoder.h"
+
+// Takes one log line per cycle. Called on the broadcast thread; must hand
+// the line over and return without waiting for whoever shows it.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void AppendLog(const char* line) = 0;
+};
+
+// An auto-reset event: Set() wakes one wait, or the next one if nobody
+// waits; a wait consumes it.
+class StopEvent {
+ public:
+  void Set();
+  // Waits for the event or `ms` milliseconds; 0xFFFFFFFF waits for the event
+  // alone. True when the event came.
+  bool Wait(uint32_t ms);
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_signalled = false;
+};
+
+// The log line of one cycle, exactly as receivers' operators know it.
+int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent);
+
+// Steps the play-list version: +1, and anything above 31 becomes 0.
+uint8_t NextVersion(uint8_t version);
+
+class BroadcastLoop {
+ public:
+  // The loop reads sendRate anew every cycle (milliseconds; all ones waits
+  // for the stop alone). Everything passed in must outlive the loop.
+  BroadcastLoop(DatagramSocket& socket, PacketPause& pause, const Clock& clock, LogSink& log,
+                const std::atomic<uint32_t>& sendRate);
+  ~BroadcastLoop();
+  BroadcastLoop(const BroadcastLoop&) = delete;
+  BroadcastLoop& operator=(const BroadcastLoop&) = delete;
+
+  // Starts the thread, which opens the socket bound to sendAddr (network
+  // byte order, 0 for any). At most once per object.
+  void Start(uint32_t sendAddr);
+  // The stop sequence: raise the flag, signal the event, join the thread
+  // (at most the rest of one cycle), then shut down and close the socket.
+  // Safe to call more than once, and without a Start.
+  void Stop();
+  bool Running() const { return m_hThread.joinable(); }
+
+  // Programs the last cycle had to leave off the air (more than six
+  // sections' worth), for the operator's messages.
+  int ProgramsLeftOut() const { return m_leftOut.load(std::memory_order_relaxed); }
+  // Completed cycles, for tests and figures.
+  uint64_t Cycles() const { return m_cycles.load(std::memory_order_relaxed); }
+
+ private:
+  void BroadcastThread(uint32_t sendAddr);
+
+  DatagramSocket& m_socket;
+  PacketPause& m_pause;
+  const Clock& m_clock;
+  LogSink& m_log;
+  const std::atomic<uint32_t>& m_nSendRate;
+
+  SectionBuffers m_SectionBuf{};
+  std::atomic<int32_t> m_bStop{0};
+  StopEvent m_hStopEvent;
+  std::thread m_hThread;
+  bool m_started = false;
+  std::atomic<int> m_leftOut{0};
+  std::atomic<uint64_t> m_cycles{0};
+};

@@ -1,0 +1,67 @@
+// Encodes the program table as the play list: one to six sections of at most
+// 1024 bytes, each closed by its CRC-32/MPEG-2 (layout in wire_format.h).
+// Runs on the broadcast thread; allocates nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "broadcast/wire_format.h"
+#include "table/program_table.h"
+
+struct LocalTime {
+  int year;    // e.g. 2024
+  int month;   // 1..12
+  int day;     // 1..31
+  int hour;    // 0..23
+  int minute;  // 0..59
+  int second;  // 0..59 (60 on a leap second)
+};
+
+// The wall clock that stamps the time descriptor; tests pass a fixed one.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalTime Now() const = 0;
+};
+
+// The machine's local time, read once per call.
+class SystemClock : public Clock {
+ public:
+  LocalTime Now() const override;
+};
+
+using SectionBuffers = uint8_t[MAX_SECTIONS][SECTION_SIZE];
+
+// Writes the 8-byte time descriptor (0xBC, 6, year % 100, month, day, hour,
+// minute, second, from one reading of the clock) at dest; returns 8.
+int WriteTimeDescriptor(uint8_t* dest, const Clock& clock);
+
+// The program-descriptor address bytes: the four octets of the dotted text
+// in reverse order (a.b.c.d -> d, c, b, a), FF FF FF FF when the text is not
+// an address. Accepts what inet_addr accepts.
+uint32_t ReversedAddressBytes(const char* text);
+
+struct PlayListInput {
+  const ProgramEntry* programs;
+  int count;        // programs 0..count-1 are encoded in order
+  uint8_t version;  // only the low five bits go on the air
+};
+
+// Builds section `sectionNumber` into buffer `sectionNumber` from program
+// `firstProgram` on, and every further section the remaining programs need.
+// The buffers must be all zero. `lastSection` (0 before the first call) ends
+// as the number of sections minus one. Returns the total size of the sections
+// built. Programs that do not fit into the sixth section are left out; their
+// number goes to *leftOut when it is given.
+int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSection, int firstProgram,
+                 const PlayListInput& input, const Clock& clock, int* leftOut = nullptr);
+
+// Whole size in bytes of a section in a buffer (section_length + 3).
+inline int SectionTotalSize(const uint8_t* section) {
+  return ((section[1] & 0x0F) << 8 | section[2]) + 3;
+}
+
+// Bytes of program entries the table's programs 0..count-1 need on the air,
+// and whether they fit into six sections: the test the editing commands use
+// before they accept a change.
+bool PlayListFits(const ProgramEntry* programs, int count, int* leftOut = nullptr);

@@ -1,0 +1,80 @@
+#include "table/program_table.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+ProgramEntry g_Programs[MAX_PROGRAMS];
+int g_nProgramCount = 0;
+std::mutex g_TableGuard;
+std::atomic<int32_t> g_bListChanged{0};
+std::atomic<uint8_t> g_nVersion{0};
+
+bool CopyField(char* field, size_t fieldSize, const std::string& text) {
+  if (fieldSize == 0) return text.empty();
+  size_t n = text.size();
+  // A NUL inside the text ends it, as it would in the field.
+  if (size_t nul = text.find('\0'); nul != std::string::npos) n = nul;
+  bool whole = n < fieldSize;
+  if (!whole) {
+    n = fieldSize - 1;
+    // Step back over UTF-8 continuation bytes so no character is cut.
+    auto cont = [&](size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    if (cont(n)) {
+      while (n > 0 && cont(n)) --n;  // n now at the lead byte of the cut character
+    }
+  }
+  std::memcpy(field, text.data(), n);
+  field[n] = '\0';
+  return whole;
+}
+
+RowTexts FormatRow(int i, const ProgramEntry& e) {
+  char buf[16];
+  RowTexts row;
+  std::snprintf(buf, sizeof buf, "%d", i + 1);
+  row[0] = buf;
+  std::snprintf(buf, sizeof buf, "%d", e.nNumber);
+  row[1] = buf;
+  row[2].assign(e.szName, strnlen(e.szName, sizeof e.szName));
+  row[3].assign(e.szMulticast, strnlen(e.szMulticast, sizeof e.szMulticast));
+  std::snprintf(buf, sizeof buf, "%d", e.nPort);
+  row[4] = buf;
+  row[5].assign(e.szNote, strnlen(e.szNote, sizeof e.szNote));
+  std::snprintf(buf, sizeof buf, "%d", e.nGroup);
+  row[6] = buf;
+  std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(e.bHD));
+  row[7] = buf;
+  return row;
+}
+
+void SortByNumber(ProgramEntry* entries, int count) {
+  // Deliberately the plain bubble sort with no early exit: the order of
+  // equal numbers, and so the order on the air and in the file, must be
+  // exactly that of this sort.
+  for (int p = 1; p < count; ++p) {
+    for (int j = 0; j <= count - 1 - p; ++j) {
+      if (entries[j].nNumber > entries[j + 1].nNumber) std::swap(entries[j], entries[j + 1]);
+    }
+  }
+}
+
+void RefreshTableLocked(int count, bool orderByNumber, std::vector<RowTexts>& rows) {
+  if (count == 0) count = static_cast<int>(rows.size());
+  if (count < 0) count = 0;
+  if (count > MAX_PROGRAMS) count = MAX_PROGRAMS;
+  if (orderByNumber && count > 0) SortByNumber(g_Programs, count);
+  rows.clear();
+  rows.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) rows.push_back(FormatRow(i, g_Programs[i]));
+  g_nProgramCount = count;
+  g_bListChanged.store(1);
+}
+
+void ResetProgramTable() {
+  std::lock_guard lock(g_TableGuard);
+  std::memset(g_Programs, 0, sizeof g_Programs);
+  g_nProgramCount = 0;
+  g_bListChanged.store(0);
+  g_nVersion.store(0);
+}
