@@ -26,8 +26,8 @@ bool StopEvent::Wait(uint32_t ms) {
 }
 
 int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent) {
-  return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n", static_cast<int>(version),
-                       sections, static_cast<int>(rotation), len, sent);
+  return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
+                       static_cast<int>(version), sections, static_cast<int>(rotation), len, sent);
 }
 
 uint8_t NextVersion(uint8_t version) {
@@ -72,7 +72,7 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
     uint8_t version;
     {
       std::lock_guard lock(g_TableGuard);
-      const PlayListInput input{g_Programs, g_nProgramCount, g_nVersion.load()};
+      const PlayListInput input{g_Programs, g_nProgramCount, g_nVersion.load(), &m_addresses};
       len = BuildSection(m_SectionBuf, 0, lastSection, 0, input, m_clock, &leftOut);
       // The sections just built carry the old version; the new one goes on
       // the air from the next cycle.

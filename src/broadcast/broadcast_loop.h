@@ -77,6 +77,7 @@ class BroadcastLoop {
   const std::atomic<uint32_t>& m_nSendRate;
 
   SectionBuffers m_SectionBuf{};
+  AddressCache m_addresses{};
   std::atomic<int32_t> m_bStop{0};
   StopEvent m_hStopEvent;
   std::thread m_hThread;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <ctime>
 
-
 uint8_t g_nContinuity = 0;
 
 void MonotonicPause::Pause() {

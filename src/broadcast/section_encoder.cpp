@@ -64,8 +64,26 @@ size_t NameLength(const ProgramEntry& e) { return strnlen(e.szName, MAX_NAME_LEN
 
 constexpr size_t kEntriesPerSection = SECTION_SIZE - SECTION_HEADER_SIZE - CRC_SIZE;  // 1000
 
-void WriteEntry(uint8_t* d, const ProgramEntry& e, size_t nameLen) {
-  const uint32_t addr = AddressHostOrder(e.szMulticast);
+uint32_t FieldAddress(const ProgramEntry& e) {
+  // The field may lack its terminator; convert only what it holds.
+  char text[sizeof e.szMulticast + 1];
+  std::memcpy(text, e.szMulticast, sizeof e.szMulticast);
+  text[sizeof e.szMulticast] = '\0';
+  return AddressHostOrder(text);
+}
+
+uint32_t CachedAddress(const ProgramEntry& e, int index, AddressCache* cache) {
+  if (cache == nullptr || index >= MAX_PROGRAMS) return FieldAddress(e);
+  AddressCache::Slot& slot = cache->slots[index];
+  if (!slot.valid || std::memcmp(slot.text, e.szMulticast, sizeof slot.text) != 0) {
+    std::memcpy(slot.text, e.szMulticast, sizeof slot.text);
+    slot.hostOrder = FieldAddress(e);
+    slot.valid = true;
+  }
+  return slot.hostOrder;
+}
+
+void WriteEntry(uint8_t* d, const ProgramEntry& e, size_t nameLen, uint32_t addr) {
   const size_t descLen = nameLen + 11;
   d[0] = static_cast<uint8_t>(e.nNumber >> 8);
   d[1] = static_cast<uint8_t>(e.nNumber);
@@ -126,7 +144,7 @@ int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSe
       const size_t nameLen = NameLength(e);
       const size_t size = PROGRAM_ENTRY_FIXED + nameLen;
       if (p + size + CRC_SIZE <= SECTION_SIZE) {
-        WriteEntry(b + p, e, nameLen);
+        WriteEntry(b + p, e, nameLen, CachedAddress(e, i, input.addresses));
         p += size;
       } else if (k < MAX_SECTIONS - 1) {
         ++lastSection;

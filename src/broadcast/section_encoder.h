@@ -41,10 +41,24 @@ int WriteTimeDescriptor(uint8_t* dest, const Clock& clock);
 // an address. Accepts what inet_addr accepts.
 uint32_t ReversedAddressBytes(const char* text);
 
+// Group addresses already converted, by table index, kept by the caller
+// from one build to the next: a text equal byte for byte to the one last
+// converted is not converted again. Parsing 300 address texts is otherwise
+// most of a build's cost.
+struct AddressCache {
+  struct Slot {
+    char text[sizeof(ProgramEntry::szMulticast)];
+    uint32_t hostOrder;
+    bool valid;
+  };
+  Slot slots[MAX_PROGRAMS];
+};
+
 struct PlayListInput {
   const ProgramEntry* programs;
-  int count;        // programs 0..count-1 are encoded in order
-  uint8_t version;  // only the low five bits go on the air
+  int count;                          // programs 0..count-1 are encoded in order
+  uint8_t version;                    // only the low five bits go on the air
+  AddressCache* addresses = nullptr;  // optional; used for indexes below MAX_PROGRAMS
 };
 
 // Builds section `sectionNumber` into buffer `sectionNumber` from program
@@ -57,9 +71,7 @@ int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSe
                  const PlayListInput& input, const Clock& clock, int* leftOut = nullptr);
 
 // Whole size in bytes of a section in a buffer (section_length + 3).
-inline int SectionTotalSize(const uint8_t* section) {
-  return ((section[1] & 0x0F) << 8 | section[2]) + 3;
-}
+inline int SectionTotalSize(const uint8_t* section) { return ((section[1] & 0x0F) << 8 | section[2]) + 3; }
 
 // Bytes of program entries the table's programs 0..count-1 need on the air,
 // and whether they fit into six sections: the test the editing commands use

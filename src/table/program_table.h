@@ -21,13 +21,13 @@ inline constexpr int MAX_PROGRAMS = 300;
 // Text fields are zero-terminated byte strings (UTF-8 on this platform),
 // copied as bytes into the file and onto the wire.
 struct ProgramEntry {
-  int32_t nNumber;        // program number, the sort key; its low 16 bits go on the air
-  char szName[128];       // at most 127 bytes
-  char szMulticast[20];   // dotted-decimal group address, at most 19 bytes
-  int32_t nPort;          // UDP port of the program's stream
-  char szNote[128];       // remark: shown and stored, never broadcast
-  int32_t nGroup;         // group number
-  uint8_t bHD;            // 1 for HD; the reader may store any byte
+  int32_t nNumber;       // program number, the sort key; its low 16 bits go on the air
+  char szName[128];      // at most 127 bytes
+  char szMulticast[20];  // dotted-decimal group address, at most 19 bytes
+  int32_t nPort;         // UDP port of the program's stream
+  char szNote[128];      // remark: shown and stored, never broadcast
+  int32_t nGroup;        // group number
+  uint8_t bHD;           // 1 for HD; the reader may store any byte
 };
 
 // Entries 0 .. g_nProgramCount-1 are the programs, in list order. Slots past

@@ -18,9 +18,9 @@ inline bool InPrivateNetns() {
   return std::string(buf, static_cast<size_t>(n)) == mark;
 }
 
-#define REQUIRE_PRIVATE_NETNS()                                                                      \
-  do {                                                                                               \
-    if (!InPrivateNetns())                                                                           \
+#define REQUIRE_PRIVATE_NETNS()                                                                   \
+  do {                                                                                            \
+    if (!InPrivateNetns())                                                                        \
       GTEST_SKIP() << "not inside a private network namespace (run through scripts/netns-exec); " \
-                      "this test sends multicast and never runs on the real network";               \
+                      "this test sends multicast and never runs on the real network";             \
   } while (0)

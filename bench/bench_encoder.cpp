@@ -1,0 +1,65 @@
+// The per-cycle work of the broadcast loop: zero the six buffers and rebuild
+// the whole play list. Goal: a full table of 300 programs in six sections in
+// at most 5 us with a fixed clock.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "broadcast/crc32.h"
+#include "broadcast/section_encoder.h"
+
+namespace {
+
+class FixedClock : public Clock {
+ public:
+  LocalTime Now() const override { return {2024, 3, 9, 14, 5, 30}; }
+};
+
+std::vector<ProgramEntry> FullTable() {
+  // Three-byte names: 50 programs to a section, 300 fill all six.
+  std::vector<ProgramEntry> v(MAX_PROGRAMS);
+  for (int i = 0; i < MAX_PROGRAMS; ++i) {
+    ProgramEntry& e = v[static_cast<size_t>(i)];
+    e = {};
+    e.nNumber = i + 1;
+    CopyField(e.szName, "CH" + std::string(1, static_cast<char>('A' + i % 26)));
+    CopyField(e.szMulticast, "239.1." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+    e.nPort = 10000 + i;
+    e.bHD = static_cast<uint8_t>(i & 1);
+  }
+  return v;
+}
+
+template <class ClockT>
+void BM_FullRebuild(benchmark::State& state) {
+  const std::vector<ProgramEntry> table = FullTable();
+  const ClockT clock;
+  static SectionBuffers buffers;
+  static AddressCache addresses;
+  for (auto _ : state) {
+    std::memset(buffers, 0, sizeof buffers);
+    uint8_t last = 0;
+    int len = BuildSection(buffers, 0, last, 0, {table.data(), MAX_PROGRAMS, 3, &addresses}, clock);
+    benchmark::DoNotOptimize(len);
+    if (last != MAX_SECTIONS - 1) state.SkipWithError("expected six sections");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * MAX_SECTIONS * SECTION_SIZE);
+}
+BENCHMARK(BM_FullRebuild<FixedClock>)->Name("FullRebuild300/fixed_clock");
+BENCHMARK(BM_FullRebuild<SystemClock>)->Name("FullRebuild300/real_clock");
+
+void BM_Crc(benchmark::State& state, bool reference) {
+  std::vector<uint8_t> data(1020, 0x5A);
+  for (auto _ : state) {
+    uint32_t c = reference ? Crc32::Reference(data.data(), data.size()) : Crc32Mpeg(data.data(), data.size());
+    benchmark::DoNotOptimize(c);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1020);
+}
+BENCHMARK_CAPTURE(BM_Crc, slice_by_16, false)->Name("Crc1020/slice_by_16");
+BENCHMARK_CAPTURE(BM_Crc, per_byte, true)->Name("Crc1020/per_byte");
+
+}  // namespace
+
+BENCHMARK_MAIN();

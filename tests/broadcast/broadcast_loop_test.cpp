@@ -1,0 +1,109 @@
+#include "broadcast/broadcast_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+class BroadcastLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramTable(); }
+  void TearDown() override { ResetProgramTable(); }
+
+  void SetTable(const std::vector<ProgramEntry>& programs) {
+    std::lock_guard lock(g_TableGuard);
+    for (size_t i = 0; i < programs.size(); ++i) g_Programs[i] = programs[i];
+    g_nProgramCount = static_cast<int>(programs.size());
+  }
+
+  RecordingSocket socket;
+  CountingPause pause;
+  FixedClock clock;
+  RecordingSink sink;
+  std::atomic<uint32_t> sendRate{0};
+};
+
+}  // namespace
+
+TEST(CycleLine, ExactFormat) {
+  char line[1024];
+  FormatCycleLine(line, sizeof line, 5, 2, 255, 1068, -3);
+  EXPECT_STREQ(line, "play list:update,section(05):2,255,len:1068,sent:-3,\r\n");
+  FormatCycleLine(line, sizeof line, 31, 1, 0, 24, 188);
+  EXPECT_STREQ(line, "play list:update,section(31):1,0,len:24,sent:188,\r\n");
+}
+
+TEST(CycleLine, VersionSteps) {
+  EXPECT_EQ(NextVersion(0), 1);
+  EXPECT_EQ(NextVersion(30), 31);
+  EXPECT_EQ(NextVersion(31), 0);
+  EXPECT_EQ(NextVersion(40), 0);   // a loaded value above 31 goes to 0 at its first step
+  EXPECT_EQ(NextVersion(255), 0);  // eight-bit add wraps to 0, which stays
+}
+
+TEST(StopEventTest, AutoResetAndKeptUntilWaitedFor) {
+  StopEvent e;
+  EXPECT_FALSE(e.Wait(0));
+  e.Set();
+  EXPECT_TRUE(e.Wait(0xFFFFFFFFu));  // set before the wait: not lost
+  EXPECT_FALSE(e.Wait(0));           // and consumed by it
+}
+
+TEST_F(BroadcastLoopTest, FirstCycleSendsTheLoadedVersionAndStepsIt) {
+  SetTable({MakeProgram(101, "abc", "239.1.2.3", 1234, 2, 1)});
+  g_nVersion = 40;
+  g_bListChanged = 1;  // the start-up refresh raised it
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Start(0x0100007Fu);
+  const auto lines = sink.WaitFor(3);
+  loop.Stop();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "play list:update,section(00):1,0,len:44,sent:0,\r\n");
+  EXPECT_EQ(lines[1], "play list:update,section(00):1,1,len:44,sent:188,\r\n");
+  const auto packets = socket.Packets();
+  ASSERT_GE(packets.size(), 2u);
+  EXPECT_EQ(packets[0][5 + 5], 0x51);  // 40 goes out as its low five bits, 8
+  EXPECT_EQ(packets[1][5 + 5], 0x41);  // then 0
+  EXPECT_TRUE(socket.opened);
+  EXPECT_EQ(socket.boundTo, 0x0100007Fu);
+  EXPECT_TRUE(socket.closed);
+}
+
+TEST_F(BroadcastLoopTest, AllOnesPeriodWaitsForTheStopAloneAndVersion31WrapsToZero) {
+  sendRate = 0xFFFFFFFFu;  // one cycle, then wait for the stop alone
+  g_nVersion = 31;
+  g_bListChanged = 1;
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Start(0);
+  ASSERT_EQ(sink.WaitFor(1).size(), 1u);
+  loop.Stop();
+  EXPECT_EQ(loop.Cycles(), 1u);  // all ones: no time-out
+  EXPECT_EQ(g_nVersion.load(), 0);
+  EXPECT_EQ(g_bListChanged.load(), 0);
+}
+
+TEST_F(BroadcastLoopTest, FailedSendsShowInTheNextLine) {
+  std::vector<ProgramEntry> programs;
+  for (int i = 0; i < 12; ++i) programs.push_back(MakeProgram(i + 1, std::string(20, 'n'), "224.2.2.1", 1, 0, 0));
+  SetTable(programs);  // 12 * 37 + 24 = 468 bytes: three packets
+  socket.fail = true;
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Start(0);
+  const auto lines = sink.WaitFor(2);
+  loop.Stop();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "play list:update,section(00):1,1,len:468,sent:-3,\r\n");
+}
+
+TEST_F(BroadcastLoopTest, StopWithoutStartAndTwiceIsHarmless) {
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Stop();
+  loop.Start(0);
+  sink.WaitFor(1);
+  loop.Stop();
+  loop.Stop();
+  EXPECT_FALSE(loop.Running());
+}

@@ -1,0 +1,145 @@
+#include "broadcast/section_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "broadcast/crc32.h"
+#include "test_support.h"
+
+namespace {
+
+struct Build {
+  SectionBuffers buf{};
+  uint8_t last = 0;
+  int len = 0;
+  int leftOut = -1;
+};
+
+Build Encode(const std::vector<ProgramEntry>& programs, uint8_t version = 0, LocalTime t = {2024, 3, 9, 14, 5, 30}) {
+  Build b;
+  FixedClock clock(t);
+  b.len = BuildSection(b.buf, 0, b.last, 0, {programs.data(), static_cast<int>(programs.size()), version}, clock,
+                       &b.leftOut);
+  return b;
+}
+
+std::vector<ProgramEntry> Many(int n, const std::string& name) {
+  std::vector<ProgramEntry> v;
+  for (int i = 0; i < n; ++i) v.push_back(MakeProgram(i + 1, name, "224.2.2.1", 10001, 0, 0));
+  return v;
+}
+
+int SectionLength(const uint8_t* s) { return (s[1] & 0x0F) << 8 | s[2]; }
+
+}  // namespace
+
+TEST(SectionEncoder, EmptyTableIsOneSectionOf24Bytes) {
+  Build b = Encode({});
+  EXPECT_EQ(b.len, 24);
+  EXPECT_EQ(b.last, 0);
+  EXPECT_EQ(Hex(b.buf[0], 20), "40 F0 15 00 01 41 00 00 F0 08 BC 06 18 03 09 0E 05 1E F0 00");
+  EXPECT_EQ(Crc32Mpeg(b.buf[0], 24), 0u);
+  EXPECT_EQ(b.buf[1][0], 0);
+}
+
+TEST(SectionEncoder, OneProgramMatchesTheReferenceBytes) {
+  Build b = Encode({MakeProgram(101, "abc", "239.1.2.3", 1234, 2, 1)}, 5);
+  EXPECT_EQ(b.len, 44);
+  EXPECT_EQ(Hex(b.buf[0], 44),
+            "40 F0 29 00 01 4B 00 00 F0 08 BC 06 18 03 09 0E 05 1E F0 14 00 65 00 02 F0 0E BB 0C 03 02 01 EF 04 D2 "
+            "03 61 62 63 00 01 53 1E 4D 76");
+}
+
+TEST(SectionEncoder, SplitsAcrossSectionsAtExactlyTheirCapacity) {
+  struct Case {
+    const char* what;
+    int programs;
+    std::string name;
+    std::vector<int> sectionLengths;
+    int len;
+  };
+  const Case cases[] = {
+      {"60 empty names: 58 + 2", 60, "", {1007, 55}, 1068},
+      {"50 three-byte names end at byte 1020", 50, "abc", {1021}, 1024},
+      {"the 51st opens section 1", 51, "abc", {1021, 41}, 1024 + 44},
+      {"six full sections", 300, "abc", {1021, 1021, 1021, 1021, 1021, 1021}, 6 * 1024},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Build b = Encode(Many(c.programs, c.name));
+    const int sections = static_cast<int>(c.sectionLengths.size());
+    EXPECT_EQ(b.len, c.len);
+    EXPECT_EQ(b.last, sections - 1);
+    EXPECT_EQ(b.leftOut, 0);
+    for (int k = 0; k < MAX_SECTIONS; ++k) {
+      if (k >= sections) {
+        EXPECT_EQ(b.buf[k][0], 0) << "section " << k << " should be untouched";
+        continue;
+      }
+      EXPECT_EQ(b.buf[k][0], 0x40);
+      EXPECT_EQ(SectionLength(b.buf[k]), c.sectionLengths[k]) << "section " << k;
+      EXPECT_EQ(b.buf[k][6], k);
+      EXPECT_EQ(b.buf[k][7], sections - 1);
+      EXPECT_EQ(Crc32Mpeg(b.buf[k], static_cast<size_t>(SectionLength(b.buf[k]) + 3)), 0u) << "section " << k;
+    }
+  }
+}
+
+TEST(SectionEncoder, LeavesOutWhatDoesNotFitSixSectionsAndSaysHowMany) {
+  // 58 empty-name entries fill a section: 348 fit, the rest cannot.
+  std::vector<ProgramEntry> programs = Many(300, "");
+  for (int extra = 0; extra < 100; ++extra) programs.push_back(programs[0]);  // 400 entries, past the table
+  Build b = Encode(programs);
+  EXPECT_EQ(b.leftOut, 52);
+  EXPECT_EQ(b.last, 5);
+  for (int k = 0; k < MAX_SECTIONS; ++k) EXPECT_LE(SectionLength(b.buf[k]) + 3, SECTION_SIZE);
+  int fits = -1;
+  EXPECT_FALSE(PlayListFits(programs.data(), 400, &fits));
+  EXPECT_EQ(fits, 52);
+  EXPECT_TRUE(PlayListFits(programs.data(), 348));
+  EXPECT_FALSE(PlayListFits(programs.data(), 349));
+}
+
+TEST(SectionEncoder, FieldsTakeTheirLowBits) {
+  Build b = Encode({MakeProgram(65637, "", "224.1.1.1", 65535, -1, 0)});
+  const uint8_t* e = b.buf[0] + 20;
+  EXPECT_EQ(Hex(e, 17), "00 65 FF FF F0 0B BB 09 01 01 01 E0 FF FF 00 00 00");
+
+  Build named = Encode({MakeProgram(1, std::string(127, 'x'), "224.1.1.1", 1, 0, 2)});
+  const uint8_t* n = named.buf[0] + 20;
+  EXPECT_EQ(SectionLength(named.buf[0]), 144 + 21);
+  EXPECT_EQ(n[4], 0xF0);
+  EXPECT_EQ(n[5], 0x8A);
+  EXPECT_EQ(n[7], 0x88);
+  EXPECT_EQ(n[14], 127);
+  EXPECT_EQ(n[143], 2);  // bHD as the byte it is
+}
+
+TEST(SectionEncoder, AddressTextsAsTheSystemConversionReadsThem) {
+  struct Case {
+    const char* text;
+    const char* bytes;
+  };
+  const Case cases[] = {
+      {"239.1.2.3", "03 02 01 EF"},
+      {"224.002.002.001", "01 02 02 E0"},
+      {"255.255.255.255", "FF FF FF FF"},
+      {"not an address", "FF FF FF FF"},
+      {"", "FF FF FF FF"},
+      {"224.1.1.256", "FF FF FF FF"},
+      {"0.0.0.0", "00 00 00 00"},
+  };
+  for (const Case& c : cases) {
+    Build b = Encode({MakeProgram(1, "", c.text, 1, 0, 0)});
+    EXPECT_EQ(Hex(b.buf[0] + 28, 4), c.bytes) << c.text;
+  }
+}
+
+TEST(SectionEncoder, VersionByteAndYear) {
+  const std::pair<uint8_t, uint8_t> versions[] = {{0, 0x41}, {5, 0x4B}, {31, 0x7F}, {40, 0x51}};
+  for (auto [version, byte] : versions) EXPECT_EQ(Encode({}, version).buf[0][5], byte) << int(version);
+  EXPECT_EQ(Encode({}, 0, {2000, 1, 1, 0, 0, 0}).buf[0][12], 0);
+  EXPECT_EQ(Encode({}, 0, {2009, 12, 31, 23, 59, 59}).buf[0][12], 9);
+}
