@@ -1,0 +1,199 @@
+// The head end without a window: loads config.txt, chooses the send
+// interface, keeps the play list on the air and writes each cycle's log line
+// to standard output. SIGHUP reloads the file as "Reload Config." does,
+// SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM stop
+// the broadcast and exit 0 within the rest of one cycle.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "broadcast/broadcast_loop.h"
+#include "broadcast/udp_socket.h"
+#include "headless/line_queue.h"
+#include "storage/config_file.h"
+#include "storage/interface_choice.h"
+#include "table/program_editor.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: iptv-headless [OPTION]...\n"
+    "Broadcast the program list of config.txt as the play list (MPEG-2 sections in\n"
+    "188-byte transport packets on PID 0x0010) to 224.1.1.1:10001, without a window.\n"
+    "\n"
+    "  --config PATH      the program list to load (default: config.txt beside this\n"
+    "                     executable)\n"
+    "  --interface ADDR   send from the interface with this IPv4 address, or\n"
+    "                     'Default' to let the system choose (default: the choice\n"
+    "                     stored by the window, see README)\n"
+    "  --changes-only     print only log lines whose version or sent value differs\n"
+    "                     from the previous line's (one line per cycle otherwise)\n"
+    "  --help             show this text\n"
+    "\n"
+    "Standard output: one line per broadcast cycle,\n"
+    "  play list:update,section(VV):SECTIONS,ROTATION,len:BYTES,sent:SENT,\n"
+    "Standard error: the file reader's messages and other notices.\n"
+    "\n"
+    "Signals:\n"
+    "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the version\n"
+    "            steps once\n"
+    "  SIGUSR1   step the play-list version (as \"Force Update\")\n"
+    "  SIGINT, SIGTERM   stop the broadcast and exit 0\n"
+    "\n"
+    "The file is only read here, never written.\n";
+
+// The form of a runner without a window: the members' texts are kept, so the
+// editor's exchange works, and nothing is shown.
+class HeadlessForm : public FormView {
+ public:
+  std::string Text(FormField field) const override {
+    auto it = m_texts.find(field);
+    return it == m_texts.end() ? std::string() : it->second;
+  }
+  void SetText(FormField field, const std::string& text) override { m_texts[field] = text; }
+  bool Checked(FormField field) const override { return m_texts.count(field) && m_texts.at(field) == "1"; }
+  void SetChecked(FormField field, bool checked) override { m_texts[field] = checked ? "1" : "0"; }
+  void FocusAndSelectAll(FormField) override {}
+  bool HdChecked() const override { return false; }
+  void SetHdChecked(bool) override {}
+  bool AddressBlank() const override { return false; }
+  uint32_t Address() const override { return 0xE0020201u; }
+  void SetAddress(uint32_t) override {}
+  void ShowRows(const std::vector<RowTexts>&) override {}
+
+ private:
+  std::map<FormField, std::string> m_texts;
+};
+
+class StderrPrompter : public Prompter {
+ public:
+  void ShowMessage(const std::string& text, MessageIcon) override { std::fprintf(stderr, "iptv-headless: %s\n", text.c_str()); }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
+    return false;
+  }
+};
+
+void WriteAll(const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    const ssize_t n = write(STDOUT_FILENO, s.data() + done, s.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // a closed pipe: the broadcast goes on without its log
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string configPath;
+  std::string interface;
+  bool changesOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--config" && i + 1 < argc) {
+      configPath = argv[++i];
+    } else if (arg == "--interface" && i + 1 < argc) {
+      interface = argv[++i];
+    } else if (arg == "--changes-only") {
+      changesOnly = true;
+    } else {
+      std::fprintf(stderr, "iptv-headless: unknown option '%s'\n\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (configPath.empty()) configPath = ConfigPathBesideExecutable();
+
+  // The signals are taken from a signalfd by the main thread; blocked before
+  // the broadcast thread starts, so it inherits the mask and never sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGHUP, SIGUSR1, SIGINT, SIGTERM}) sigaddset(&signals, s);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (sigFd < 0) {
+    std::fprintf(stderr, "iptv-headless: cannot take signals: %s\n", std::strerror(errno));
+    return 1;
+  }
+
+  if (interface.empty()) {
+    CRegistryValue store;
+    StartupInterfaceSelection(store);  // sets g_dwSendAddr
+  } else if (interface == DEFAULT_INTERFACE_ITEM) {
+    g_dwSendAddr = 0;
+  } else {
+    in_addr a{};
+    if (inet_pton(AF_INET, interface.c_str(), &a) != 1) {
+      std::fprintf(stderr, "iptv-headless: '%s' is not an IPv4 address or Default\n", interface.c_str());
+      return 2;
+    }
+    g_dwSendAddr = a.s_addr;
+  }
+
+  HeadlessForm form;
+  StderrPrompter prompter;
+  ProgramEditor editor(form, prompter, configPath);
+  editor.SetDefaults();
+  editor.LoadAtStartup();
+
+  UdpSocket socket;
+  MonotonicPause pause;
+  SystemClock clock;
+  LineQueue lines;
+  BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
+  loop.Start(g_dwSendAddr);
+
+  ChangeFilter filter;
+  auto flush = [&] {
+    std::string out;
+    for (const std::string& line : lines.Take())
+      if (!changesOnly || filter.Keep(line)) out += line;
+    if (!out.empty()) WriteAll(out);
+  };
+
+  bool running = true;
+  while (running) {
+    pollfd fds[2] = {{sigFd, POLLIN, 0}, {lines.WakeFd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents & POLLIN) flush();
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (read(sigFd, &info, sizeof info) != sizeof info) continue;
+      switch (info.ssi_signo) {
+        case SIGHUP:
+          editor.OnReloadConfig();
+          break;
+        case SIGUSR1:
+          editor.OnForceUpdate();
+          break;
+        default:
+          running = false;
+      }
+    }
+  }
+  loop.Stop();
+  flush();
+  if (lines.Dropped() != 0)
+    std::fprintf(stderr, "iptv-headless: %llu log lines dropped while standard output was blocked\n",
+                 static_cast<unsigned long long>(lines.Dropped()));
+  close(sigFd);
+  return 0;
+}
