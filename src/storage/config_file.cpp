@@ -1,0 +1,333 @@
+#include "storage/config_file.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+constexpr char kHeader[] = "IPTV multicast IP List";
+constexpr size_t kHeaderLen = sizeof kHeader - 1;
+// Line limits of the reader: a longer line is read in pieces of at most
+// this size, and each piece is handled as a line of its own.
+constexpr size_t kHeaderLineLimit = 255;
+constexpr size_t kLineLimit = 511;
+
+constexpr unsigned kFieldNumber = 0x01, kFieldName = 0x02, kFieldMcast = 0x04, kFieldPort = 0x08, kFieldNote = 0x10,
+                   kFieldGroup = 0x20, kFieldHD = 0x40;
+constexpr unsigned kRequiredFields = 0x3F;
+
+// Reads up to `limit` bytes, stopping after a LF. False when nothing could
+// be read. The piece is then taken as a C string: a NUL ends its text.
+bool ReadPiece(std::istream& in, size_t limit, std::string& piece) {
+  piece.clear();
+  std::streambuf* buf = in.rdbuf();
+  while (piece.size() < limit) {
+    const int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) break;
+    piece.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  if (piece.empty()) return false;
+  if (size_t nul = piece.find('\0'); nul != std::string::npos) piece.resize(nul);
+  return true;
+}
+
+std::string Format(const char* fmt, const std::string& a, const std::string& b = {}) {
+  const int n = std::snprintf(nullptr, 0, fmt, a.c_str(), b.c_str());
+  std::string out(static_cast<size_t>(n), '\0');
+  std::snprintf(out.data(), out.size() + 1, fmt, a.c_str(), b.c_str());
+  return out;
+}
+
+enum class LineResult { Stored, BadAddress, Incomplete };
+
+// One "@mcast:" value into `e` (already zeroed). Sets `cut` when a name or
+// remark had to be shortened.
+LineResult ReadProgram(std::string_view rest, ProgramEntry& e, bool& cut, Prompter& messages) {
+  unsigned mask = 0;
+  for (int field = 1; field <= 7; ++field) {
+    size_t end = rest.find(':');
+    if (end == std::string_view::npos && field >= 5) end = rest.find('#');
+    if (end == std::string_view::npos) continue;  // missing: later fields search the same text
+    const std::string text(rest.substr(0, end));
+    rest.remove_prefix(end + 1);
+    switch (field) {
+      case 1:
+        e.nNumber = SaturatingAtoi(text.c_str());
+        mask |= kFieldNumber;
+        break;
+      case 2:
+        cut |= !CopyField(e.szName, text);
+        mask |= kFieldName;
+        break;
+      case 3:
+        // Only the text is stored; the conversion just vets it. All-ones is
+        // the conversion's error value, so 255.255.255.255 is refused too.
+        if (text.size() >= sizeof e.szMulticast || inet_addr(text.c_str()) == INADDR_NONE) {
+          messages.ShowMessage("错误的IP地址");
+          return LineResult::BadAddress;
+        }
+        CopyField(e.szMulticast, text);
+        mask |= kFieldMcast;
+        break;
+      case 4:
+        e.nPort = SaturatingAtoi(text.c_str());
+        mask |= kFieldPort;
+        break;
+      case 5:
+        cut |= !CopyField(e.szNote, text);
+        mask |= kFieldNote;
+        break;
+      case 6:
+        e.nGroup = SaturatingAtoi(text.c_str());
+        mask |= kFieldGroup;
+        break;
+      case 7:
+        e.bHD = static_cast<uint8_t>(SaturatingAtoi(text.c_str()));
+        mask |= kFieldHD;
+        break;
+    }
+  }
+  if ((mask & kRequiredFields) == kRequiredFields) return LineResult::Stored;
+
+  char head[192];
+  std::snprintf(head, sizeof head, "参数不完整(%X),正确的格式:@mcast:1:name:multicast:port:note:group_ID#,缺参数",
+                mask);
+  std::string msg = head;
+  static constexpr struct {
+    unsigned bit;
+    const char* name;
+  } kNamed[] = {{kFieldNumber, "number"},
+                {kFieldName, "name"},
+                {kFieldMcast, "mcast"},
+                {kFieldPort, "port"},
+                {kFieldNote, "note"}};
+  for (const auto& f : kNamed) {
+    if (!(mask & f.bit)) msg += Format("'%s',", f.name);
+  }
+  messages.ShowMessage(msg);
+  return LineResult::Incomplete;
+}
+
+}  // namespace
+
+int32_t SaturatingAtoi(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int64_t value = 0;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) value = limit;  // keep going over the digits, stay clamped
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+LoadedConfig LoadConfigFrom(std::istream& in, const std::string& path, Prompter& messages) {
+  LoadedConfig out;
+  out.opened = true;
+  std::string line;
+
+  if (!ReadPiece(in, kHeaderLineLimit, line)) {
+    messages.ShowMessage(Format("错误的配置文件:%s,%s;", path, ""));
+    return out;
+  }
+  // The header's own CR LF is dropped before the compare, so a header
+  // ending in a bare LF is one character short and refused.
+  if (line.size() < 2 || line.size() - 2 < kHeaderLen || line.compare(0, kHeaderLen, kHeader) != 0) {
+    messages.ShowMessage("错误的配置文件!");
+    return out;
+  }
+
+  int skippedPrograms = 0;
+  int cutPrograms = 0;
+  while (ReadPiece(in, kLineLimit, line)) {
+    if (line.empty() || line[0] != '@') continue;
+    if (line.compare(1, 3, "end") == 0) break;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::string key = line.substr(1, colon - 1);
+    const std::string_view value = std::string_view(line).substr(colon + 1);
+
+    if (key == "freq" || key == "version" || key == "index") {
+      const int32_t v = SaturatingAtoi(std::string(value.substr(0, value.find('#'))).c_str());
+      if (key == "freq") {
+        out.freq = static_cast<uint32_t>(v);
+      } else if (key == "version") {
+        out.version = static_cast<uint8_t>(v);
+      } else {
+        out.orderByNumber = v != 0 ? 1 : 0;
+      }
+    } else if (key == "mcast") {
+      if (out.programs.size() >= static_cast<size_t>(MAX_PROGRAMS)) {
+        ++skippedPrograms;
+        continue;
+      }
+      ProgramEntry e{};
+      bool cut = false;
+      if (ReadProgram(value, e, cut, messages) != LineResult::Stored) break;
+      out.programs.push_back(e);
+      cutPrograms += cut;
+    } else {
+      messages.ShowMessage(Format("未知格式:%s", key));
+    }
+  }
+
+  if (skippedPrograms > 0) {
+    messages.ShowMessage(Format("%s: %s program line(s) after the 300th were not loaded; the list holds at most 300.",
+                                path, std::to_string(skippedPrograms)));
+  }
+  if (cutPrograms > 0) {
+    messages.ShowMessage(Format("%s: %s program(s) had a name or remark longer than 127 bytes; it was cut to fit.",
+                                path, std::to_string(cutPrograms)));
+  }
+  return out;
+}
+
+LoadedConfig LoadConfig(const std::string& path, Prompter& messages) {
+  struct stat st {};
+  // A directory opens on Linux but cannot be read: treat it as no file.
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return {};
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return {};
+  return LoadConfigFrom(in, path, messages);
+}
+
+std::string FormatConfig(const std::vector<RowTexts>& rows, uint32_t sendRate, uint8_t version, int32_t orderByNumber) {
+  std::string out;
+  out.reserve(64 + rows.size() * 96);
+  char buf[64];
+  out += kHeader;
+  out += "\r\n";
+  std::snprintf(buf, sizeof buf, "@freq:%d#\r\n", static_cast<int32_t>(sendRate));
+  out += buf;
+  std::snprintf(buf, sizeof buf, "@version:%d#\r\n", static_cast<int>(version));
+  out += buf;
+  std::snprintf(buf, sizeof buf, "@index:%d#\r\n", orderByNumber != 0 ? 1 : 0);
+  out += buf;
+  // Texts go in as "%s" would take them (up to a NUL), and whole: a line is
+  // never cut to a buffer size.
+  auto text = [](const std::string& s) { return std::string_view(s.c_str()); };
+  auto number = [](const std::string& s) { return std::to_string(SaturatingAtoi(s.c_str())); };
+  for (const RowTexts& row : rows) {
+    out += "@mcast:";
+    out += number(row[1]);
+    out += ':';
+    out += text(row[2]);
+    out += ':';
+    out += text(row[3]);
+    out += ':';
+    out += number(row[4]);
+    out += ':';
+    out += text(row[5]);
+    out += ':';
+    out += number(row[6]);
+    out += ':';
+    out += number(row[7]);
+    out += "#\r\n";
+  }
+  out += "@end#\r\n";
+  return out;
+}
+
+namespace {
+
+std::string Reason(const std::string& path, int err) { return path + ": " + std::strerror(err); }
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+SaveResult SaveConfig(const std::string& path, const std::vector<RowTexts>& rows, uint32_t sendRate, uint8_t version,
+                      int32_t orderByNumber) {
+  const std::string data = FormatConfig(rows, sendRate, version, orderByNumber);
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+
+  // Our own unique name instead of mkstemp, so that the new file is created
+  // with 0666 minus the umask like any ordinary file.
+  static std::atomic<unsigned> serial{0};
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(serial++);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return {false, Reason(path, errno)};
+
+  struct stat old {};
+  bool ok = true;
+  if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ok = fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && WriteAll(fd, data) && fsync(fd) == 0;
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return {false, Reason(path, err)};
+  }
+  // The rename is durable only once the directory itself is on disk. The
+  // file is already in place, so a failure here is not a failed save.
+  if (int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+    fsync(dfd);
+    ::close(dfd);
+  }
+  return {true, {}};
+}
+
+void SaveFailureReporter::Report(const SaveResult& result) {
+  if (result.ok) {
+    m_failing = false;
+    return;
+  }
+  if (m_failing) return;
+  m_failing = true;
+  m_prompter.ShowMessage("The program list could not be saved (" + result.error +
+                             "). Changes stay in the list and on the air; saving is tried again with the next change.",
+                         MessageIcon::Exclamation);
+}
+
+std::string ConfigPathBesideExecutable() {
+  std::string buf(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      break;
+    }
+    buf.resize(buf.size() * 2);  // may have been cut: try again with more room
+  }
+  const size_t slash = buf.rfind('/');
+  if (slash == std::string::npos) return {};
+  return buf.substr(0, slash + 1) + "config.txt";
+}
