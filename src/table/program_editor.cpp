@@ -1,0 +1,307 @@
+#include "table/program_editor.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "broadcast/section_encoder.h"
+
+namespace {
+
+// The framework's own prompt for a number field that does not parse.
+constexpr const char* kNumberPrompt = "“请填入一个正整数。”";
+constexpr size_t kMaxTextBytes = sizeof(ProgramEntry::szName) - 1;  // 127, szNote alike
+static_assert(sizeof(ProgramEntry::szName) == sizeof(ProgramEntry::szNote));
+
+std::string Format(const char* format, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, format, args...);
+  return buf;
+}
+
+// The standard dotted form of an address, as inet_ntoa gives it: no leading
+// zeros, so a hand-edited "224.002.002.001" never equals it.
+std::string AddressText(uint32_t hostOrder) {
+  return Format("%u.%u.%u.%u", hostOrder >> 24, (hostOrder >> 16) & 0xFF, (hostOrder >> 8) & 0xFF, hostOrder & 0xFF);
+}
+
+std::string StoredAddress(const ProgramEntry& e) {
+  return std::string(e.szMulticast, strnlen(e.szMulticast, sizeof e.szMulticast));
+}
+
+// Two programs share an address when the stored address text equals the
+// form's byte for byte and the ports are equal.
+bool SharesAddress(const ProgramEntry& e, const std::string& addressText, uint32_t port) {
+  return std::strncmp(e.szMulticast, addressText.c_str(), sizeof e.szMulticast) == 0 &&
+         e.nPort == static_cast<int32_t>(port);
+}
+
+}  // namespace
+
+ProgramEditor::ProgramEditor(FormView& form, Prompter& prompter, std::string configPath)
+    : m_form(form), m_prompter(prompter), m_configPath(std::move(configPath)), m_saveReporter(prompter) {}
+
+bool ProgramEditor::UpdateData(bool save) {
+  m_inExchange = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{m_inExchange};
+
+  if (!save) {
+    m_form.SetText(FormField::Port, std::to_string(m_nPort));
+    m_form.SetText(FormField::Number, std::to_string(m_nNumber));
+    m_form.SetText(FormField::Name, m_strName);
+    m_form.SetText(FormField::Note, m_strNote);
+    m_form.SetText(FormField::SendRate, std::to_string(m_nSendRate.load()));
+    // A check box knows 0, 1 and 2 (indeterminate); anything else is taken
+    // as 0, and the member with it.
+    if (m_bOrderByNumber < 0 || m_bOrderByNumber > 2) m_bOrderByNumber = 0;
+    m_form.SetChecked(FormField::OrderByNumber, m_bOrderByNumber != 0);
+    m_form.SetText(FormField::Group, std::to_string(m_nGroup));
+    return true;
+  }
+
+  // Reads one number field; on refusal the member keeps its value and the
+  // read stops here.
+  auto number = [&](FormField field, auto&& store) {
+    const std::optional<uint32_t> value = ParseFormNumber(m_form.Text(field));
+    if (!value) {
+      m_prompter.ShowMessage(kNumberPrompt, MessageIcon::Exclamation);
+      m_form.FocusAndSelectAll(field);
+      return false;
+    }
+    store(*value);
+    return true;
+  };
+  if (!number(FormField::Port, [&](uint32_t v) { m_nPort = v; })) return false;
+  if (!number(FormField::Number, [&](uint32_t v) { m_nNumber = v; })) return false;
+  m_strName = m_form.Text(FormField::Name);
+  m_strNote = m_form.Text(FormField::Note);
+  if (!number(FormField::SendRate, [&](uint32_t v) { m_nSendRate.store(v); })) return false;
+  m_bOrderByNumber = m_form.Checked(FormField::OrderByNumber) ? 1 : 0;
+  if (!number(FormField::Group, [&](uint32_t v) { m_nGroup = v; })) return false;
+  return true;
+}
+
+void ProgramEditor::SetDefaults() {
+  m_nPort = 10001;
+  m_nNumber = 0;
+  m_strName = "Name";
+  m_nSendRate.store(10);
+  m_bOrderByNumber = 1;
+}
+
+int ProgramEditor::LoadAtStartup() { return LoadAndPublish(); }
+
+void ProgramEditor::OnReloadConfig() { LoadAndPublish(); }
+
+int ProgramEditor::LoadAndPublish() {
+  // The file is read (and its messages shown) while the broadcast keeps
+  // sending the old list; only the publishing below is the edit.
+  const LoadedConfig loaded = LoadConfig(m_configPath, m_prompter);
+  const int count = static_cast<int>(std::min<size_t>(loaded.programs.size(), MAX_PROGRAMS));
+  {
+    std::lock_guard lock(g_TableGuard);
+    std::copy_n(loaded.programs.begin(), count, g_Programs);
+    if (loaded.freq) m_nSendRate.store(*loaded.freq);
+    if (loaded.version) g_nVersion.store(*loaded.version);
+    if (loaded.orderByNumber) m_bOrderByNumber = *loaded.orderByNumber;
+    // A count of 0 would mean "the current rows": an empty load empties
+    // the list itself.
+    if (count == 0) m_rows.clear();
+    RefreshTableLocked(count, m_bOrderByNumber != 0, m_rows);
+  }
+  FinishRefresh(false);
+  // Counted on the table as it goes on the air, sorted or not.
+  int leftOut = 0;
+  PlayListFits(g_Programs, count, &leftOut);
+  if (leftOut > 0) {
+    m_prompter.ShowMessage(
+        Format("%d of the %d programs loaded do not fit into the play list (%d sections of %d "
+               "bytes) and are not broadcast",
+               leftOut, count, MAX_SECTIONS, SECTION_SIZE));
+  }
+  return count;
+}
+
+void ProgramEditor::RefreshList(int count, bool bSave) {
+  {
+    std::lock_guard lock(g_TableGuard);
+    RefreshTableLocked(count, m_bOrderByNumber != 0, m_rows);
+  }
+  FinishRefresh(bSave);
+}
+
+void ProgramEditor::FinishRefresh(bool bSave) {
+  m_form.ShowRows(m_rows);
+  UpdateData(false);
+  if (bSave) {
+    m_saveReporter.Report(SaveConfig(m_configPath, m_rows, m_nSendRate.load(), g_nVersion.load(), m_bOrderByNumber));
+  }
+}
+
+void ProgramEditor::OnClickProgramList(int row) {
+  if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+  m_nSelRow = row;
+  const RowTexts& cells = m_rows[static_cast<size_t>(row)];
+  // Numbers come back through atoi, as the list's texts are the programs'
+  // values: a stored -2 reads back as 4294967294.
+  m_nNumber = static_cast<uint32_t>(SaturatingAtoi(cells[1].c_str()));
+  m_strName = cells[2];
+  m_form.SetAddress(ntohl(inet_addr(cells[3].c_str())));
+  m_nPort = static_cast<uint32_t>(SaturatingAtoi(cells[4].c_str()));
+  m_strNote = cells[5];
+  m_nGroup = static_cast<uint32_t>(SaturatingAtoi(cells[6].c_str()));
+  m_form.SetHdChecked(SaturatingAtoi(cells[7].c_str()) > 0);
+  UpdateData(false);
+}
+
+ProgramEntry ProgramEditor::EntryFromForm(const std::string& addressText) const {
+  ProgramEntry e{};
+  CopyField(e.szMulticast, addressText);
+  e.nPort = static_cast<int32_t>(m_nPort);
+  CopyField(e.szNote, m_strNote);
+  e.nNumber = static_cast<int32_t>(m_nNumber);
+  CopyField(e.szName, m_strName);
+  e.nGroup = static_cast<int32_t>(m_nGroup);
+  e.bHD = m_form.HdChecked() ? 1 : 0;
+  return e;
+}
+
+bool ProgramEditor::TextsAcceptable() {
+  const std::pair<const char*, const std::string*> texts[] = {{"Name", &m_strName}, {"Remark", &m_strNote}};
+  for (const auto& [label, text] : texts) {
+    if (text->find_first_of(":\r\n") != std::string::npos) {
+      m_prompter.ShowMessage(Format("%s must not contain ':' or a line break", label));
+      return false;
+    }
+    if (text->size() > kMaxTextBytes) {
+      m_prompter.ShowMessage(Format("%s is too long: at most %zu bytes", label, kMaxTextBytes));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ProgramEditor::StillFits(const std::vector<ProgramEntry>& changed, int currentCount) {
+  std::vector<ProgramEntry> after = changed;
+  const int count = static_cast<int>(after.size());
+  if (m_bOrderByNumber != 0) SortByNumber(after.data(), count);
+  int leftAfter = 0;
+  if (PlayListFits(after.data(), count, &leftAfter)) return true;
+  // A list that is already too long (a loaded file) may still be edited,
+  // as long as the edit leaves no further program off the air.
+  int leftBefore = 0;
+  PlayListFits(g_Programs, currentCount, &leftBefore);
+  if (leftAfter <= leftBefore) return true;
+  m_prompter.ShowMessage(
+      Format("The play list is full: it must fit into %d sections of %d bytes. Shorten names "
+             "or remove programs first",
+             MAX_SECTIONS, SECTION_SIZE));
+  return false;
+}
+
+void ProgramEditor::OnAdd() {
+  UpdateData(true);  // a refused field leaves the members as they were; go on regardless
+  if (m_nNumber == 0) return m_prompter.ShowMessage("Program number should be 1-65535");
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
+  const int n = static_cast<int>(m_rows.size());
+  if (n >= MAX_PROGRAMS) return m_prompter.ShowMessage(Format("%s:%d", "Multicast MAX", MAX_PROGRAMS));
+  if (!TextsAcceptable()) return;
+  const std::string address = AddressText(m_form.Address());
+  const ProgramEntry entry = EntryFromForm(address);
+
+  // The window thread is the only writer, so it reads the table unguarded.
+  std::vector<ProgramEntry> changed(g_Programs, g_Programs + n);
+  changed.push_back(entry);
+  if (!StillFits(changed, n)) return;
+
+  for (int i = 0; i < n; ++i) {
+    const ProgramEntry& e = g_Programs[i];
+    if (!SharesAddress(e, address, m_nPort)) continue;
+    const std::string question =
+        Format("%s:%d:%s", StoredAddress(e).c_str(), e.nPort, "has been exist, are you sure to add it?");
+    if (!m_prompter.AskOkCancel(question, "Warning")) return;
+  }
+
+  {
+    std::lock_guard lock(g_TableGuard);
+    g_Programs[n] = entry;
+    RefreshTableLocked(n + 1, m_bOrderByNumber != 0, m_rows);
+  }
+  FinishRefresh(true);
+}
+
+void ProgramEditor::OnModify() {
+  UpdateData(true);
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
+  if (m_nPort == 0) return m_prompter.ShowMessage(Format("%s %s", "Port", "is empty"));
+  if (m_nNumber == 0) return m_prompter.ShowMessage(Format("%s %s", "Number", "is empty"));
+  const std::string address = AddressText(m_form.Address());
+  const int n = static_cast<int>(m_rows.size());
+  // Only a click on an existing row sets the row, so it is always inside
+  // the table; the bound check keeps it so whatever happens.
+  if (!m_nSelRow || *m_nSelRow < 0 || *m_nSelRow >= MAX_PROGRAMS) {
+    return m_prompter.ShowMessage("Select a program in the list first");
+  }
+  const int row = *m_nSelRow;
+  if (!TextsAcceptable()) return;
+
+  for (int i = 0; i < n; ++i) {
+    if (i == row) continue;
+    const ProgramEntry& e = g_Programs[i];
+    if (!SharesAddress(e, address, m_nPort)) continue;
+    return m_prompter.ShowMessage(
+        Format("%s:%d::%s:%d,%s", "Same program address", i + 1, StoredAddress(e).c_str(), e.nPort, "Exist"));
+  }
+
+  const ProgramEntry entry = EntryFromForm(address);
+  // A row past the end changes a slot the list does not show: the list
+  // itself stays as it is.
+  std::vector<ProgramEntry> changed(g_Programs, g_Programs + n);
+  if (row < n) changed[static_cast<size_t>(row)] = entry;
+  if (!StillFits(changed, n)) return;
+
+  {
+    std::lock_guard lock(g_TableGuard);
+    g_Programs[row] = entry;
+    RefreshTableLocked(n, m_bOrderByNumber != 0, m_rows);
+  }
+  FinishRefresh(true);
+}
+
+void ProgramEditor::OnDelete() {
+  UpdateData(true);
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
+  if (m_nPort == 0) return m_prompter.ShowMessage(Format("%s%s", "Port", "is empty"));
+  const std::string address = AddressText(m_form.Address());
+  const int n = static_cast<int>(m_rows.size());
+  int found = -1;
+  for (int i = 0; i < n && found < 0; ++i) {
+    if (SharesAddress(g_Programs[i], address, m_nPort)) found = i;
+  }
+  if (found < 0) return m_prompter.ShowMessage("Delete Fail");
+
+  {
+    std::lock_guard lock(g_TableGuard);
+    // The programs after it move up; the former last one stays behind in
+    // slot n - 1, outside the list.
+    std::copy(g_Programs + found + 1, g_Programs + n, g_Programs + found);
+    // A count of 0 would mean "the current rows": empty them for the last one.
+    if (n - 1 == 0) m_rows.clear();
+    RefreshTableLocked(n - 1, m_bOrderByNumber != 0, m_rows);
+  }
+  FinishRefresh(true);
+}
+
+void ProgramEditor::OnOrderOrRateChange() {
+  UpdateData(true);
+  RefreshList(0, true);
+}
+
+void ProgramEditor::OnForceUpdate() { g_bListChanged.store(1); }
