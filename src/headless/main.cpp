@@ -75,7 +75,9 @@ class HeadlessForm : public FormView {
 
 class StderrPrompter : public Prompter {
  public:
-  void ShowMessage(const std::string& text, MessageIcon) override { std::fprintf(stderr, "iptv-headless: %s\n", text.c_str()); }
+  void ShowMessage(const std::string& text, MessageIcon) override {
+    std::fprintf(stderr, "iptv-headless: %s\n", text.c_str());
+  }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
     return false;

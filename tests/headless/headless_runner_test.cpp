@@ -1,0 +1,142 @@
+// Runs iptv-headless as an operator would on a server and watches the air.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "../e2e/air_support.h"
+#include "support/netns.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ConfigText(int version, const std::vector<std::string>& programs) {
+  std::string s = "IPTV multicast IP List\r\n@freq:10#\r\n@version:" + std::to_string(version) + "#\r\n@index:1#\r\n";
+  for (const auto& p : programs) s += "@mcast:" + p + "#\r\n";
+  return s + "@end#\r\n";
+}
+
+class Runner {
+ public:
+  Runner(const fs::path& config, const fs::path& out) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string cfg = config.string();
+    const char* argv[] = {IPTV_HEADLESS_PATH, "--config", cfg.c_str(), "--interface", "Default", nullptr};
+    m_ok = posix_spawn(&m_pid, IPTV_HEADLESS_PATH, &actions, nullptr, const_cast<char**>(argv), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Runner() {
+    if (m_pid > 0) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+  }
+  bool Started() const { return m_ok; }
+  void Signal(int s) { kill(m_pid, s); }
+  // Waits (bounded) for the process to end; its wait status, or -1.
+  int WaitExit(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_ok = false;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(HeadlessRunner, BroadcastsTheFileReloadsOnHupStepsOnUsr1AndStopsOnTerm) {
+  REQUIRE_PRIVATE_NETNS();
+  const fs::path dir = fs::temp_directory_path() / ("iptv-headless-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path config = dir / "config.txt";
+  const fs::path out = dir / "stdout.txt";
+  {
+    std::ofstream(config, std::ios::binary)
+        << ConfigText(3, {"202:News:239.1.1.2:1234:r:1:1", "101:Sport:239.1.1.1:1235::2:0"});
+  }
+  AirReceiver air;
+  ASSERT_TRUE(air.Open()) << air.error;
+  Runner runner(config, out);
+  ASSERT_TRUE(runner.Started());
+
+  // The file's list, ordered by number, first with the file's version, then
+  // stepped once by the start-up refresh.
+  auto listWith = [&](size_t programs, int version) {
+    return [&air, programs, version] {
+      return !air.lists.empty() && air.lists.back().programs.size() == programs && air.lists.back().version == version;
+    };
+  };
+  ASSERT_TRUE(air.Until(listWith(2, 4))) << ReadFile(out.string() + ".err");
+  const PlayList& first = air.lists.back();
+  EXPECT_EQ(first.programs[0].nNumber, 101);
+  EXPECT_EQ(first.programs[0].name, "Sport");
+  EXPECT_EQ(first.programs[1].nNumber, 202);
+  EXPECT_EQ(first.programs[1].address, 0xEF010102u);
+  EXPECT_EQ(first.programs[1].bHD, 1);
+
+  // An edit of the file reaches the air at SIGHUP, stepped once from the
+  // file's version.
+  {
+    std::ofstream(config, std::ios::binary) << ConfigText(
+        7, {"5:Added:239.1.1.5:1000::0:0", "101:Sport:239.1.1.1:1235::2:0", "202:News:239.1.1.2:1234:r:1:1"});
+  }
+  runner.Signal(SIGHUP);
+  ASSERT_TRUE(air.Until(listWith(3, 8)));
+  EXPECT_EQ(air.lists.back().programs[0].name, "Added");
+  const size_t seen = air.sections.size();
+  ASSERT_TRUE(air.Until([&] { return air.sections.size() >= seen + 10; }));
+  for (size_t i = seen; i < air.sections.size(); ++i) EXPECT_EQ(air.sections[i].version, 8) << "stepped only once";
+
+  runner.Signal(SIGUSR1);
+  ASSERT_TRUE(air.Until(listWith(3, 9)));
+
+  const auto stopAt = std::chrono::steady_clock::now();
+  runner.Signal(SIGTERM);
+  const int status = runner.WaitExit(std::chrono::seconds(5));
+  const auto took = std::chrono::steady_clock::now() - stopAt;
+  ASSERT_NE(status, -1) << "did not stop";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Promptly: the rest of one cycle is at most a few tens of ms; allow for a
+  // loaded machine.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2000);
+
+  const std::string log = ReadFile(out);
+  ASSERT_FALSE(log.empty());
+  // The first cycle sends the file's version 3 and its line already shows the
+  // stepped one.
+  EXPECT_EQ(log.rfind("play list:update,section(04):1,0,len:67,sent:0,\r\n", 0), 0u) << log.substr(0, 80);
+  EXPECT_NE(log.find("play list:update,section(08):1,"), std::string::npos);
+  EXPECT_NE(log.find("play list:update,section(09):1,"), std::string::npos);
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_EQ(ReadFile(config).find("@version:7#"), ReadFile(config).find("@version:"))
+      << "the runner never writes the file";
+  fs::remove_all(dir);
+}
