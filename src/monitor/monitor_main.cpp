@@ -1,0 +1,192 @@
+// iptv-monitor: a receiver that does what a set-top box does with the play
+// list, for operators and tests. See Usage() for everything it can do.
+#include <arpa/inet.h>
+#include <getopt.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "monitor/play_list_monitor.h"
+#include "monitor/receive_socket.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop.store(true); }
+
+void Usage(FILE* f) {
+  std::fputs(
+      "Usage: iptv-monitor [OPTION]...\n"
+      "Joins the play-list group 224.1.1.1, port 10001, takes the transport packets\n"
+      "of PID 0x0010 (one per datagram), reassembles the sections (payload unit\n"
+      "start, pointer field, stuffing), checks the continuity counter and every\n"
+      "CRC-32/MPEG-2, decodes the header, the time descriptor and each program\n"
+      "entry, and prints the play list whenever a complete set of sections of a\n"
+      "new version has arrived. Bad packets and sections are counted, never fatal.\n"
+      "\n"
+      "  -i, --interface ADDR  join on the interface with this IPv4 address\n"
+      "                        (default: any, the system's choice)\n"
+      "  -1, --once            stop after the first complete play list\n"
+      "  -t, --duration SEC    stop after SEC seconds (fractions allowed)\n"
+      "  -j, --json            print each play list as one line of JSON, and the\n"
+      "                        counters at the end as a JSON object\n"
+      "  -q, --quiet           do not print the play lists (counters only)\n"
+      "  -s, --stats           at the end also print the spacing between packet\n"
+      "                        arrivals: median, p10 and p90, within a section and\n"
+      "                        over all packets\n"
+      "  -T, --timestamps      print each packet's arrival time (monotonic clock,\n"
+      "                        seconds), continuity counter and unit start flag\n"
+      "  -h, --help            show this text and exit\n"
+      "\n"
+      "At the end (after --once, --duration, SIGINT or SIGTERM) the counters go to\n"
+      "standard error (standard output with --json): datagrams, packets, sections,\n"
+      "complete play lists, CRC errors, continuity errors, malformed sections,\n"
+      "dropped (incomplete) sections, duplicates, datagrams of a wrong size, sync\n"
+      "errors, transport errors, packets of other PIDs, and the versions seen.\n"
+      "\n"
+      "Exit status: 0 when done; 1 when --once was given and no complete play\n"
+      "list arrived; 2 on a bad option or when the group cannot be joined.\n",
+      f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint32_t iface = 0;
+  bool once = false, json = false, quiet = false, stats = false, stamps = false;
+  double duration = -1;
+  static const option kOptions[] = {{"interface", required_argument, nullptr, 'i'},
+                                    {"once", no_argument, nullptr, '1'},
+                                    {"duration", required_argument, nullptr, 't'},
+                                    {"json", no_argument, nullptr, 'j'},
+                                    {"quiet", no_argument, nullptr, 'q'},
+                                    {"stats", no_argument, nullptr, 's'},
+                                    {"timestamps", no_argument, nullptr, 'T'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, "i:1t:jqsTh", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'i': {
+        in_addr a{};
+        if (inet_pton(AF_INET, optarg, &a) != 1) {
+          std::fprintf(stderr, "iptv-monitor: not an IPv4 address: %s\n", optarg);
+          return 2;
+        }
+        iface = a.s_addr;
+        break;
+      }
+      case '1':
+        once = true;
+        break;
+      case 't': {
+        char* end = nullptr;
+        duration = std::strtod(optarg, &end);
+        if (end == optarg || *end != '\0' || !(duration >= 0)) {
+          std::fprintf(stderr, "iptv-monitor: not a number of seconds: %s\n", optarg);
+          return 2;
+        }
+        break;
+      }
+      case 'j':
+        json = true;
+        break;
+      case 'q':
+        quiet = true;
+        break;
+      case 's':
+        stats = true;
+        break;
+      case 'T':
+        stamps = true;
+        break;
+      case 'h':
+        Usage(stdout);
+        return 0;
+      default:
+        Usage(stderr);
+        return 2;
+    }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "iptv-monitor: unexpected argument: %s\n", argv[optind]);
+    return 2;
+  }
+
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;  // no SA_RESTART: the wait returns at once
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  ReceiveSocket socket;
+  std::string error;
+  if (!socket.Open(iface, &error)) {
+    std::fprintf(stderr, "iptv-monitor: %s\n", error.c_str());
+    return 2;
+  }
+
+  bool gotList = false;
+  PlayListMonitor monitor([&](const PlayList& list) {
+    gotList = true;
+    if (!quiet) {
+      const std::string text = json ? FormatPlayListJson(list) : FormatPlayListTable(list);
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::fflush(stdout);
+    }
+  });
+  monitor.KeepArrivals(stats);
+
+  const int64_t start = MonotonicNs();
+  const int64_t deadline = duration >= 0 ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
+  uint8_t buf[2048];
+  while (!g_stop.load() && !(once && gotList)) {
+    const int64_t now = MonotonicNs();
+    if (now >= deadline) break;
+    const int64_t leftMs = (deadline - now + 999'999) / 1'000'000;
+    const int timeout = deadline == INT64_MAX ? 200 : static_cast<int>(leftMs < 200 ? leftMs : 200);
+    size_t got = 0;
+    int64_t arrival = 0;
+    const int r = socket.Receive(buf, sizeof buf, timeout, &got, &arrival);
+    if (r < 0) {
+      std::fprintf(stderr, "iptv-monitor: receive: %s\n", std::strerror(errno));
+      break;
+    }
+    if (r == 0) continue;
+    const size_t size = got < sizeof buf ? got : sizeof buf;  // an oversized one stays a wrong size
+    monitor.Feed(buf, size, arrival);
+    if (stamps && size >= 4 && !json)
+      std::printf("%.6f cc=%u pusi=%u len=%zu\n", static_cast<double>(arrival) / 1e9, buf[3] & 0x0Fu,
+                  (buf[1] >> 6) & 1u, got);
+  }
+
+  const MonitorCounters c = monitor.Counters();
+  if (json) {
+    std::string out = "{\"counters\":" + FormatCountersJson(c);
+    if (stats) {
+      auto sp = [](const Spacing& s) {
+        char b[160];
+        std::snprintf(b, sizeof b, "{\"count\":%zu,\"median_us\":%.1f,\"p10_us\":%.1f,\"p90_us\":%.1f}", s.count,
+                      s.median, s.p10, s.p90);
+        return std::string(b);
+      };
+      out +=
+          ",\"spacing_within_section\":" + sp(monitor.WithinSection()) + ",\"spacing_all\":" + sp(monitor.AllPackets());
+    }
+    out += "}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+  } else {
+    std::string out = FormatCountersText(c);
+    if (stats) {
+      out += FormatSpacingText("spacing within a section", monitor.WithinSection());
+      out += FormatSpacingText("spacing of all packets", monitor.AllPackets());
+    }
+    std::fflush(stdout);
+    std::fwrite(out.data(), 1, out.size(), stderr);
+  }
+  return once && !gotList ? 1 : 0;
+}
