@@ -1,0 +1,30 @@
+#include "window/sender_app.h"
+
+#include <QApplication>
+
+#include "broadcast/udp_socket.h"
+#include "storage/config_file.h"
+#include "window/dialog_units.h"
+#include "window/qt_prompter.h"
+#include "window/sender_dlg.h"
+
+bool CSenderApp::InitInstance() {
+  // Every box of the program, message boxes included, in the dialog font,
+  // so Chinese texts always find their glyphs.
+  QApplication::setFont(DialogFont());
+
+  const bool socketsAvailable = m_socketsAvailable != nullptr ? m_socketsAvailable() : SocketsAvailable();
+  if (!socketsAvailable) {
+    QtPrompter noOwner;
+    Prompter& prompter = m_startupPrompter != nullptr ? *m_startupPrompter : noOwner;
+    prompter.ShowMessage("Windows 通信端口初始化失败。", MessageIcon::Exclamation);
+    return false;
+  }
+
+  QtPrompter prompter;
+  CSenderDlg dlg(ConfigPathBesideExecutable(), prompter);
+  prompter.SetOwner(&dlg);
+  dlg.exec();
+  prompter.SetOwner(nullptr);
+  return false;
+}
