@@ -30,6 +30,12 @@ int FormatCycleLine(char* line, size_t size, unsigned version, int sections, uns
                        static_cast<int>(version), sections, static_cast<int>(rotation), len, sent);
 }
 
+uint32_t CycleWait(uint32_t sendRate, uint32_t pauseMs) {
+  if (sendRate == 0xFFFFFFFFu) return sendRate;  // the stop signal alone
+  const uint64_t sum = uint64_t{sendRate} + pauseMs;
+  return sum >= 0xFFFFFFFFu ? 0xFFFFFFFEu : static_cast<uint32_t>(sum);
+}
+
 uint8_t NextVersion(uint8_t version) {
   const uint8_t next = static_cast<uint8_t>(version + 1);
   return next > 31 ? 0 : next;
@@ -87,10 +93,13 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
     if (sections != 0) {
       const int index = rotation % sections;
       ++rotation;  // eight bits: 255 wraps to 0
-      sent = SendSection(m_socket, m_pause, destination, m_SectionBuf[index]);
+      sent = SendSection(m_socket, m_pause, destination, m_SectionBuf[index], g_nContinuity, false);
     }
     if (line[0] != '\0') m_log.AppendLog(line);
     m_cycles.fetch_add(1, std::memory_order_relaxed);
-    m_hStopEvent.Wait(m_nSendRate.load());
+    // The last packet's pause and the send period follow each other with
+    // nothing between but the log hand-over, so they are one timed wait:
+    // one wake-up a cycle fewer, and a stop need not sit out the pause.
+    m_hStopEvent.Wait(CycleWait(m_nSendRate.load(), sections != 0 ? m_pause.Milliseconds() : 0));
   }
 }

@@ -39,6 +39,11 @@ class StopEvent {
 // The log line of one cycle, exactly as receivers' operators know it.
 int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent);
 
+// The wait after a cycle: the send period plus the pause owed after the
+// section's last packet. All ones (wait for the stop alone) stays so; a sum
+// that would reach it is held just below.
+uint32_t CycleWait(uint32_t sendRate, uint32_t pauseMs);
+
 // Steps the play-list version: +1, and anything above 31 becomes 0.
 uint8_t NextVersion(uint8_t version);
 

@@ -34,11 +34,16 @@ sockaddr_in OpenSendSocket(DatagramSocket& socket, uint32_t sendAddr) {
 }
 
 int SendSection(DatagramSocket& socket, PacketPause& pause, const sockaddr_in& destination, const uint8_t* section,
-                uint8_t& continuity) {
+                uint8_t& continuity, bool pauseAfterLast) {
   int sum = 0;
+  bool first = true;
   PacketizeSection(section, continuity, [&](const uint8_t* packet) {
+    // The pause after a packet, taken before the next one so that the last
+    // packet's can be left to the caller.
+    if (!first) pause.Pause();
+    first = false;
     sum += socket.SendTo(packet, wire::TS_PACKET_SIZE, destination);
-    pause.Pause();
   });
+  if (pauseAfterLast) pause.Pause();
   return sum;
 }

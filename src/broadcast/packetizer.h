@@ -37,6 +37,10 @@ class PacketPause {
  public:
   virtual ~PacketPause() = default;
   virtual void Pause() = 0;
+  // How long Pause() takes, for the loop that folds the pause after a
+  // section's last packet into its own timed wait. Fakes that do not sleep
+  // say 0.
+  virtual uint32_t Milliseconds() const { return 0; }
 };
 
 // A real 10 ms on the monotonic clock (not a rate: every packet waits its
@@ -44,6 +48,7 @@ class PacketPause {
 class MonotonicPause : public PacketPause {
  public:
   void Pause() override;
+  uint32_t Milliseconds() const override { return 10; }
 };
 
 // The destination of every packet: 224.1.1.1, port 10001.
@@ -52,10 +57,11 @@ sockaddr_in PlayListDestination();
 // Opens `socket` for sendAddr and returns the destination.
 sockaddr_in OpenSendSocket(DatagramSocket& socket, uint32_t sendAddr);
 
-// Sends the section in `section` as packets; returns the sum of the sends
-// (188 per packet sent, -1 per packet whose send failed).
+// Sends the section in `section` as packets, each followed by the pause;
+// returns the sum of the sends (188 per packet sent, -1 per packet whose send
+// failed). With pauseAfterLast false the caller owes the last packet's pause.
 int SendSection(DatagramSocket& socket, PacketPause& pause, const sockaddr_in& destination, const uint8_t* section,
-                uint8_t& continuity = g_nContinuity);
+                uint8_t& continuity = g_nContinuity, bool pauseAfterLast = true);
 
 template <class Emit>
 int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit) {

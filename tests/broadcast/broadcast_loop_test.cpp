@@ -107,3 +107,10 @@ TEST_F(BroadcastLoopTest, StopWithoutStartAndTwiceIsHarmless) {
   loop.Stop();
   EXPECT_FALSE(loop.Running());
 }
+
+TEST(CycleLine, WaitAddsTheLastPacketsPauseToThePeriod) {
+  EXPECT_EQ(CycleWait(10, 10), 20u);
+  EXPECT_EQ(CycleWait(0, 10), 10u);  // period 0: paced by the pause alone
+  EXPECT_EQ(CycleWait(0xFFFFFFFFu, 10), 0xFFFFFFFFu);
+  EXPECT_EQ(CycleWait(0xFFFFFFF8u, 10), 0xFFFFFFFEu);  // about 49 days, never "for ever"
+}

@@ -74,11 +74,14 @@ TEST(Packetizer, ContinuityRunsOnAcrossSectionsAndSendsAreSummed) {
   EXPECT_EQ(packets[2][3] & 0x0F, 0);
   EXPECT_EQ(packets[3][3] & 0x0F, 1);
   EXPECT_EQ(pause.count, 4);  // after every packet, the last included
+  const std::vector<uint8_t> two = SectionOfSize(200);
+  SendSection(socket, pause, dest, two.data(), cc, /*pauseAfterLast=*/false);
+  EXPECT_EQ(pause.count, 5);  // between the two packets only
 
   socket.fail = true;
   EXPECT_EQ(SendSection(socket, pause, dest, three.data(), cc), -3);
-  EXPECT_EQ(cc, 5);  // the counter steps for failed sends too
-  EXPECT_EQ(pause.count, 7);
+  EXPECT_EQ(cc, 7);  // the counter steps for failed sends too
+  EXPECT_EQ(pause.count, 8);
 }
 
 TEST(Packetizer, DestinationIsTheGroupAndPort) {
