@@ -7,10 +7,13 @@
 #   cpu     the loop alone, log to /dev/null, for CPU_SECONDS: utime + stime
 #           of the whole process from /proc/<pid>/stat. Goal: < 0.3 % of
 #           one core.
+#   headless  the same for the whole headless runner (iptv-headless) with a
+#           config.txt of CPU_PROGRAMS programs (27: one six-packet section;
+#           3: one packet), its log to /dev/null.
 # Everything runs inside a private network namespace (scripts/netns-exec);
 # nothing reaches the real network.
 #
-# Usage: bench/bench_air.sh [BUILD_DIR] [pacing|cpu|all]
+# Usage: bench/bench_air.sh [BUILD_DIR] [pacing|cpu|headless|all]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -55,7 +58,23 @@ ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
 runtime_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
 
 cpu() {
-  "$loop" --programs 27 --period 10 --duration $((CPU_SECONDS + 5)) >/dev/null 2>&1 &
+  if [ "${1:-loop}" = headless ]; then
+    local cfg
+    cfg=$(mktemp -d)/config.txt
+    python3 - "$cfg" "${CPU_PROGRAMS:-27}" <<'PY'
+import sys
+path, n = sys.argv[1], int(sys.argv[2])
+lines = ["IPTV multicast IP List", "@freq:10#", "@version:0#", "@index:1#"]
+lines += [f"@mcast:{100 + i}:channel {i:012d}:239.1.{i // 250}.{1 + i % 250}:1234::0:0#" for i in range(n)]
+lines.append("@end#")
+open(path, "wb").write(("\r\n".join(lines) + "\r\n").encode())
+PY
+    echo "cpu: iptv-headless with ${CPU_PROGRAMS:-27} programs"
+    "$build/src/headless/iptv-headless" --config "$cfg" --interface Default >/dev/null 2>&1 &
+  else
+    echo "cpu: the loop alone (bench_air_loop, 27 programs)"
+    "$loop" --programs 27 --period 10 --duration $((CPU_SECONDS + 5)) >/dev/null 2>&1 &
+  fi
   local pid=$! tck t0 t1 r0 r1
   tck=$(getconf CLK_TCK)
   sleep 2  # past the start
@@ -82,7 +101,8 @@ PY
 case $what in
   pacing) pacing ;;
   cpu) cpu ;;
-  all) pacing; cpu ;;
-  *) echo "usage: bench_air.sh [BUILD_DIR] [pacing|cpu|all]" >&2; exit 2 ;;
+  headless) cpu headless ;;
+  all) pacing; cpu; cpu headless; CPU_PROGRAMS=3 cpu headless ;;
+  *) echo "usage: bench_air.sh [BUILD_DIR] [pacing|cpu|headless|all]" >&2; exit 2 ;;
 esac
 exit $status

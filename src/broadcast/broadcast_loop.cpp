@@ -1,7 +1,5 @@
 #include "broadcast/broadcast_loop.h"
 
-#include <sys/prctl.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -62,9 +60,6 @@ void BroadcastLoop::Stop() {
 }
 
 void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
-  // The 10 ms pause after each packet should be 10 ms, not 10 ms plus the
-  // default 50 us of timer slack.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   const sockaddr_in destination = OpenSendSocket(m_socket, sendAddr);
   uint8_t rotation = 0;
   int sent = 0;

@@ -1,32 +1,17 @@
 #include "headless/line_queue.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cstdio>
 
-LineQueue::LineQueue(size_t maxLines) : m_maxLines(maxLines) { m_eventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
-LineQueue::~LineQueue() {
-  if (m_eventFd >= 0) close(m_eventFd);
-}
-
 void LineQueue::AppendLog(const char* line) {
-  {
-    std::lock_guard lock(m_mutex);
-    if (m_lines.size() >= m_maxLines) {
-      ++m_dropped;
-      return;
-    }
-    m_lines.emplace_back(line);
+  std::lock_guard lock(m_mutex);
+  if (m_lines.size() >= m_maxLines) {
+    ++m_dropped;
+    return;
   }
-  const uint64_t one = 1;
-  (void)!write(m_eventFd, &one, sizeof one);
+  m_lines.emplace_back(line);
 }
 
 std::vector<std::string> LineQueue::Take() {
-  uint64_t count;
-  (void)!read(m_eventFd, &count, sizeof count);
   std::lock_guard lock(m_mutex);
   std::vector<std::string> lines(std::make_move_iterator(m_lines.begin()), std::make_move_iterator(m_lines.end()));
   m_lines.clear();

@@ -1,8 +1,9 @@
 // Hands the broadcast loop's lines to the runner's main thread. AppendLog
-// takes a short lock, queues the line and wakes the main thread through an
-// eventfd; it never waits for the line to be written. When standard output
-// is stuck (a full pipe), lines beyond a bound are dropped and counted
-// rather than letting memory grow.
+// takes a short lock and queues the line; it never waits for the line to be
+// written. The main thread takes the lines in batches (every 200 ms), which
+// spares a wake-up per cycle. When standard output is stuck (a full pipe),
+// lines beyond a bound are dropped and counted rather than letting memory
+// grow.
 #pragma once
 
 #include <cstddef>
@@ -16,21 +17,15 @@
 
 class LineQueue : public LogSink {
  public:
-  explicit LineQueue(size_t maxLines = 1000);
-  ~LineQueue() override;
-  LineQueue(const LineQueue&) = delete;
-  LineQueue& operator=(const LineQueue&) = delete;
+  explicit LineQueue(size_t maxLines = 1000) : m_maxLines(maxLines) {}
 
   void AppendLog(const char* line) override;
-  // Readable when lines are waiting; poll() it, then Take().
-  int WakeFd() const { return m_eventFd; }
-  // Everything queued so far, oldest first; clears the wake-up.
+  // Everything queued so far, oldest first.
   std::vector<std::string> Take();
   uint64_t Dropped() const;
 
  private:
   const size_t m_maxLines;
-  int m_eventFd = -1;
   mutable std::mutex m_mutex;
   std::deque<std::string> m_lines;
   uint64_t m_dropped = 0;
