@@ -30,7 +30,7 @@ bool g_bRunOnce = true;
 
 enum class Kind { Button, GroupBox, List, Address, Edit, LabelRight, LabelLeft, Log, CheckBox, DropDown };
 
-struct ControlSpec {
+struct ControlInfo {
   const char* name;
   int id;
   Kind kind;
@@ -40,7 +40,7 @@ struct ControlSpec {
 };
 
 // The window's controls in Tab order.
-constexpr ControlSpec kControls[] = {
+constexpr ControlInfo kControls[] = {
     {"exitButton", 2, Kind::Button, 407, 310, 56, 17, "退出", "Exit"},
     {"programListGroup", 1154, Kind::GroupBox, 4, 6, 569, 296, "节目单列表", "Program List"},
     {"programList", 1156, Kind::List, 12, 57, 462, 237, nullptr, nullptr},
@@ -117,10 +117,10 @@ void CSenderDlg::CreateControls() {
   setFixedSize(du.Size(583, 379));
 
   QWidget* previous = nullptr;
-  for (const ControlSpec& spec : kControls) {
-    const QString caption = spec.templateCaption ? QString::fromUtf8(spec.templateCaption) : QString();
+  for (const ControlInfo& control : kControls) {
+    const QString caption = control.templateCaption ? QString::fromUtf8(control.templateCaption) : QString();
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (control.kind) {
       case Kind::Button: {
         auto* button = new QPushButton(caption, this);
         // Enter clicks the focused button only; in the edits it does nothing.
@@ -149,7 +149,7 @@ void CSenderDlg::CreateControls() {
       case Kind::LabelRight:
       case Kind::LabelLeft: {
         auto* label = new QLabel(caption, this);
-        label->setAlignment((spec.kind == Kind::LabelRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        label->setAlignment((control.kind == Kind::LabelRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
         widget = label;
         break;
       }
@@ -176,12 +176,12 @@ void CSenderDlg::CreateControls() {
         break;
       }
     }
-    widget->setObjectName(QString::fromLatin1(spec.name));
-    widget->setProperty("controlId", spec.id);
-    QRect place = du.Rect(spec.x, spec.y, spec.w, spec.h);
+    widget->setObjectName(QString::fromLatin1(control.name));
+    widget->setProperty("controlId", control.id);
+    QRect place = du.Rect(control.x, control.y, control.w, control.h);
     // The drop-down's height includes its opened list; closed, it is as
     // tall as its text needs.
-    if (spec.kind == Kind::DropDown) place.setHeight(widget->sizeHint().height());
+    if (control.kind == Kind::DropDown) place.setHeight(widget->sizeHint().height());
     widget->setGeometry(place);
     if (widget->focusPolicy() & Qt::TabFocus) {
       if (previous != nullptr) QWidget::setTabOrder(previous, widget);
@@ -223,9 +223,9 @@ bool CSenderDlg::OnInitDialog() {
   setWindowIcon(m_hIcon);
   setWindowTitle(QString::asprintf("Brasqueto_MQXV_5300_Edit_V%d.%02d", 3, 12));
 
-  for (const ControlSpec& spec : kControls) {
-    if (spec.caption != nullptr)
-      SetCaption(findChild<QWidget*>(QString::fromLatin1(spec.name)), QString::fromUtf8(spec.caption));
+  for (const ControlInfo& control : kControls) {
+    if (control.caption != nullptr)
+      SetCaption(findChild<QWidget*>(QString::fromLatin1(control.name)), QString::fromUtf8(control.caption));
   }
 
   // The program list: single full-row selection, grid lines, the eight
