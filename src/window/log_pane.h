@@ -30,7 +30,7 @@ class LogPane : public QObject, public LogSink {
   Q_OBJECT
  public:
   static constexpr int MAX_LINES = 20;
-  static constexpr int FLUSH_MS = 100;
+  static constexpr int FLUSH_MS = 200;
 
   // The pane and the Stop Print button stay owned by their parent widget.
   LogPane(QPlainTextEdit* pane, QPushButton* stopPrint, QObject* parent = nullptr);
