@@ -14,6 +14,7 @@
 
 #include "broadcast/broadcast_loop.h"
 #include "broadcast/udp_socket.h"
+#include "support/private_netns.h"
 
 namespace {
 
@@ -21,13 +22,6 @@ class StdoutSink : public LogSink {
  public:
   void AppendLog(const char* line) override { std::fputs(line, stdout); }
 };
-
-bool InPrivateNetns() {
-  const char* mark = std::getenv("IPTV_PRIVATE_NETNS");
-  char buf[128];
-  const ssize_t n = readlink("/proc/self/ns/net", buf, sizeof buf - 1);
-  return mark && *mark && n > 0 && std::string(buf, static_cast<size_t>(n)) == mark;
-}
 
 }  // namespace
 

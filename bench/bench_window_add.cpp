@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/private_netns.h"
 #include "window/sender_dlg.h"
 
 namespace {
@@ -25,13 +26,6 @@ class SilentPrompter : public Prompter {
   }
   bool AskOkCancel(const std::string&, const std::string&) override { return true; }
 };
-
-bool InPrivateNetns() {
-  const char* mark = std::getenv("IPTV_PRIVATE_NETNS");
-  char buf[128];
-  const ssize_t n = readlink("/proc/self/ns/net", buf, sizeof buf - 1);
-  return mark && *mark && n > 0 && std::string(buf, static_cast<size_t>(n)) == mark;
-}
 
 void BM_WindowAddTo299(benchmark::State& state) {
   QTemporaryDir dir;
