@@ -53,16 +53,20 @@ bool ReceiveSocket::Open(uint32_t ifaceAddr, std::string* error) {
   return true;
 }
 
-int ReceiveSocket::Receive(uint8_t* buf, size_t size, int timeoutMs, size_t* got, int64_t* arrivalNs) {
+int ReceiveSocket::Receive(uint8_t* buf, size_t size, int timeoutMs, size_t* got, int64_t* arrivalNs,
+                           uint32_t* sourceAddr) {
   if (m_fd < 0) return -1;
   pollfd pfd{m_fd, POLLIN, 0};
   const int r = ::poll(&pfd, 1, timeoutMs);
   if (r == 0 || (r < 0 && errno == EINTR)) return 0;
   if (r < 0) return -1;
   // MSG_TRUNC: the real length, so an oversized datagram is counted as bad.
-  const ssize_t n = ::recv(m_fd, buf, size, MSG_TRUNC | MSG_DONTWAIT);
+  sockaddr_in from{};
+  socklen_t fromLen = sizeof from;
+  const ssize_t n = ::recvfrom(m_fd, buf, size, MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
   if (arrivalNs) *arrivalNs = MonotonicNs();
   if (n < 0) return errno == EINTR || errno == EAGAIN ? 0 : -1;
+  if (sourceAddr) *sourceAddr = from.sin_addr.s_addr;
   *got = static_cast<size_t>(n);
   return 1;
 }

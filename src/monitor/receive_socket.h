@@ -19,8 +19,10 @@ class ReceiveSocket {
   // Waits up to timeoutMs (-1 for ever) for one datagram. Returns 1 with its
   // size in *got (datagrams longer than `size` are cut), 0 when the time ran
   // out or a signal came, -1 on a socket error. *arrivalNs is the monotonic
-  // clock right after it arrived.
-  int Receive(uint8_t* buf, size_t size, int timeoutMs, size_t* got, int64_t* arrivalNs);
+  // clock right after it arrived; *sourceAddr, when asked for, the sender's
+  // address (network byte order), to tell which interface a list left from.
+  int Receive(uint8_t* buf, size_t size, int timeoutMs, size_t* got, int64_t* arrivalNs,
+              uint32_t* sourceAddr = nullptr);
   void Close();
 
  private:

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -23,12 +24,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "../e2e/air_support.h"
 #include "../support/netns.h"
 #include "storage/interface_choice.h"
 #include "table/program_table.h"
@@ -291,96 +295,200 @@ TEST_F(SenderDlgTest, AboutBoxOpensFromTheWindowMenuWhileTheLogGoesOn) {
   EXPECT_TRUE(dlg->isVisible());
 }
 
-// One operator session through the real widgets, with config.txt checked
-// byte for byte after every step. The send period is so long that the loop
-// makes one cycle and then waits, so the version it saves stays put.
-TEST_F(SenderDlgTest, ScriptedOperatorRunSavesEveryEdit) {
-  WriteFile(configPath, "IPTV multicast IP List\r\n@freq:2147483647#\r\n@version:3#\r\n@index:1#\r\n@end#\r\n");
-  Open();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Loop().Cycles() >= 1; }, 10000));
-  ASSERT_EQ(g_nVersion.load(), 4);  // the load's refresh stepped it once
+// A program as the scripted run types it (port 1234 throughout): its line in
+// config.txt and what the monitor decodes from the air.
+struct TypedProgram {
+  int number;
+  const char* name;
+  const char* address;
+  const char* remark;
+  int group;
+  bool hd;
 
-  auto expected = [](const char* freq, const char* index, std::initializer_list<const char*> programs) {
-    std::string bytes =
-        std::string("IPTV multicast IP List\r\n@freq:") + freq + "#\r\n@version:4#\r\n@index:" + index + "#\r\n";
-    for (const char* p : programs) bytes += std::string("@mcast:") + p + "#\r\n";
-    return bytes + "@end#\r\n";
+  std::string Line() const {
+    return std::to_string(number) + ":" + name + ":" + address + ":1234:" + remark + ":" + std::to_string(group) + ":" +
+           (hd ? "1" : "0");
+  }
+  DecodedProgram OnAir() const { return ExpectedOnAir(MakeProgram(number, name, address, 1234, group, hd)); }
+};
+
+std::string ConfigBytes(const char* freq, int version, const char* index, const std::vector<TypedProgram>& programs) {
+  std::string bytes = std::string("IPTV multicast IP List\r\n@freq:") + freq +
+                      "#\r\n@version:" + std::to_string(version) + "#\r\n@index:" + index + "#\r\n";
+  for (const TypedProgram& p : programs) bytes += "@mcast:" + p.Line() + "#\r\n";
+  return bytes + "@end#\r\n";
+}
+
+// An address in network byte order, dotted.
+std::string Dotted(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+int SavedVersion(const std::string& bytes) {
+  const size_t at = bytes.find("@version:");
+  return at == std::string::npos ? -1 : std::atoi(bytes.c_str() + at + 9);
+}
+
+// Waits (bounded) until the monitor has completed a list of `version`,
+// taking datagrams in short turns so that the window thread keeps handling
+// its events meanwhile; then compares that list with `programs`, in order.
+testing::AssertionResult SeesOnAir(AirReceiver& air, uint8_t version, const std::vector<TypedProgram>& programs) {
+  auto seen = [&] { return !air.lists.empty() && air.lists.back().version == version; };
+  const bool arrived = QTest::qWaitFor(
+      [&] {
+        const auto turn = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        air.Until([&] { return seen() || std::chrono::steady_clock::now() >= turn; }, std::chrono::seconds(1));
+        return seen();
+      },
+      10000);
+  if (!arrived) {
+    std::string versions;
+    for (const PlayList& l : air.lists) versions += " " + std::to_string(l.version);
+    return testing::AssertionFailure() << "no list of version " << int{version} << " on the air; seen:" << versions;
+  }
+  std::vector<DecodedProgram> expected;
+  for (const TypedProgram& p : programs) expected.push_back(p.OnAir());
+  if (air.lists.back().programs == expected) return testing::AssertionSuccess();
+  auto show = [](const std::vector<DecodedProgram>& list) {
+    std::string text;
+    for (const DecodedProgram& p : list)
+      text += " [" + std::to_string(p.nNumber) + " " + p.name + " " + Dotted(htonl(p.address)) + ":" +
+              std::to_string(p.nPort) + " g" + std::to_string(p.nGroup) + " hd" + std::to_string(p.bHD) + "]";
+    return text;
   };
-  auto addProgram = [&](const char* number, const char* name, const char* address, const char* remark,
-                        const char* group, bool hd) {
-    Type("numberEdit", QString::fromLatin1(number));
-    Type("nameEdit", QString::fromUtf8(name));
-    TypeAddress(QString::fromLatin1(address));
+  return testing::AssertionFailure() << "version " << int{version} << " carries" << show(air.lists.back().programs)
+                                     << "\n  expected" << show(expected);
+}
+
+// One operator session through the real widgets. After every step
+// config.txt is checked byte for byte and the monitor must see the next
+// version carry the list the step leaves. The send period is short, so
+// each edit reaches the air at once.
+TEST_F(SenderDlgTest, ScriptedOperatorRunSavesEveryEdit) {
+  AirReceiver air;
+  ASSERT_TRUE(air.Open()) << air.error;
+  WriteFile(configPath, "IPTV multicast IP List\r\n@freq:10#\r\n@version:3#\r\n@index:1#\r\n@end#\r\n");
+  Open();
+  // The load's refresh steps the version once: 4 goes on the air, empty.
+  ASSERT_TRUE(SeesOnAir(air, 4, {}));
+  ASSERT_EQ(g_nVersion.load(), 4);
+  uint8_t version = 4;
+
+  // After an edit: the next version goes on the air with `programs` (list
+  // order), and, with `freq`, config.txt holds them. The loop may step the
+  // version between the edit and the save, so either one may be saved.
+  auto after = [&](const std::vector<TypedProgram>& programs, const char* freq, const char* index) {
+    const uint8_t next = NextVersion(version);
+    if (freq != nullptr) {
+      const std::string bytes = ReadFile(configPath);
+      const int saved = SavedVersion(bytes);
+      EXPECT_TRUE(saved == version || saved == next) << "saved " << saved << " after " << int{version};
+      EXPECT_EQ(bytes, ConfigBytes(freq, saved, index, programs));
+    }
+    EXPECT_TRUE(SeesOnAir(air, next, programs));
+    version = next;
+  };
+  auto addProgram = [&](const TypedProgram& p) {
+    Type("numberEdit", QString::number(p.number));
+    Type("nameEdit", QString::fromUtf8(p.name));
+    TypeAddress(QString::fromLatin1(p.address));
     Type("portEdit", QStringLiteral("1234"));
-    Type("remarkEdit", QString::fromLatin1(remark));
-    Type("groupEdit", QString::fromLatin1(group));
-    if (Find<QCheckBox>("hdCheck")->isChecked() != hd) Click("hdCheck");
+    Type("remarkEdit", QString::fromLatin1(p.remark));
+    Type("groupEdit", QString::number(p.group));
+    if (Find<QCheckBox>("hdCheck")->isChecked() != p.hd) Click("hdCheck");
     Click("addButton");
   };
-  const char* const gamma = "30:Gamma:239.0.0.3:1234:c:3:1";
-  const char* const alpha = "10:Alpha 新闻:239.0.0.1:1234::1:0";
-  const char* const beta = "20:Beta:239.0.0.2:1234:b:2:0";
+  const TypedProgram gamma{30, "Gamma", "239.0.0.3", "c", 3, true};
+  const TypedProgram alpha{10, "Alpha 新闻", "239.0.0.1", "", 1, false};
+  const TypedProgram beta{20, "Beta", "239.0.0.2", "b", 2, false};
+  const TypedProgram betaHd{20, "Beta HD", "239.0.0.2", "b", 2, true};
 
-  addProgram("30", "Gamma", "239.0.0.3", "c", "3", true);
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "1", {gamma}));
-  addProgram("10", "Alpha 新闻", "239.0.0.1", "", "1", false);
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "1", {alpha, gamma}));
-  addProgram("20", "Beta", "239.0.0.2", "b", "2", false);
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "1", {alpha, beta, gamma}));
-  EXPECT_EQ(RowNames(), (QStringList{QString::fromUtf8("Alpha 新闻"), "Beta", "Gamma"}));
-
-  // A click on a row fills the form; Modify changes that program.
-  ClickRow(1);
-  EXPECT_EQ(Text("numberEdit"), QStringLiteral("20"));
-  EXPECT_EQ(Text("nameEdit"), QStringLiteral("Beta"));
-  EXPECT_EQ(Find<CIpAddressCtrl>("multicastIp")->GetAddress(), 0xEF000002u);
-  Type("nameEdit", QStringLiteral("Beta HD"));
-  Click("hdCheck");
-  Click("modifyButton");
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "1", {alpha, "20:Beta HD:239.0.0.2:1234:b:2:1", gamma}));
-
-  // Delete takes the program at the form's address and port.
-  ClickRow(0);
-  Click("deleteButton");
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "1", {"20:Beta HD:239.0.0.2:1234:b:2:1", gamma}));
-
-  // Ordering off, then a send period typed digit by digit: each is saved.
-  Click("orderByNumberCheck");
-  EXPECT_EQ(ReadFile(configPath), expected("2147483647", "0", {"20:Beta HD:239.0.0.2:1234:b:2:1", gamma}));
-  Type("sendRateEdit", QStringLiteral("25"));
-  EXPECT_EQ(ReadFile(configPath), expected("25", "0", {"20:Beta HD:239.0.0.2:1234:b:2:1", gamma}));
-  EXPECT_EQ(dlg->Editor().m_nSendRate.load(), 25u);
-
-  // Reload shows the file as it now is on disk, and saves nothing.
-  const std::string edited = expected("40", "1", {gamma, alpha});
-  WriteFile(configPath, edited);
-  Click("reloadConfigButton");
-  EXPECT_EQ(RowNames(), (QStringList{QString::fromUtf8("Alpha 新闻"), "Gamma"}));
-  EXPECT_EQ(Text("sendRateEdit"), QStringLiteral("40"));
-  EXPECT_EQ(ReadFile(configPath), edited);
-
-  // Force Update raises the change flag for the loop and touches no file.
-  g_bListChanged = 0;
-  Click("forceUpdateButton");
-  EXPECT_EQ(g_bListChanged.load(), 1);
-  EXPECT_EQ(ReadFile(configPath), edited);
+  {
+    SCOPED_TRACE("add");
+    addProgram(gamma);
+    after({gamma}, "10", "1");
+    addProgram(alpha);
+    after({alpha, gamma}, "10", "1");
+    addProgram(beta);
+    after({alpha, beta, gamma}, "10", "1");
+    EXPECT_EQ(RowNames(), (QStringList{QString::fromUtf8("Alpha 新闻"), "Beta", "Gamma"}));
+  }
+  {
+    SCOPED_TRACE("modify");
+    // A click on a row fills the form; Modify changes that program.
+    ClickRow(1);
+    EXPECT_EQ(Text("numberEdit"), QStringLiteral("20"));
+    EXPECT_EQ(Text("nameEdit"), QStringLiteral("Beta"));
+    EXPECT_EQ(Find<CIpAddressCtrl>("multicastIp")->GetAddress(), 0xEF000002u);
+    Type("nameEdit", QStringLiteral("Beta HD"));
+    Click("hdCheck");
+    Click("modifyButton");
+    after({alpha, betaHd, gamma}, "10", "1");
+  }
+  {
+    SCOPED_TRACE("delete");
+    // Delete takes the program at the form's address and port.
+    ClickRow(0);
+    Click("deleteButton");
+    after({betaHd, gamma}, "10", "1");
+  }
+  {
+    SCOPED_TRACE("ordering and send period");
+    // Ordering off, then a send period typed digit by digit: each is saved
+    // and each is a new version.
+    Click("orderByNumberCheck");
+    after({betaHd, gamma}, "10", "0");
+    Type("sendRateEdit", QStringLiteral("2"));
+    after({betaHd, gamma}, "2", "0");
+    QTest::keyClick(Edit("sendRateEdit"), Qt::Key_5);
+    after({betaHd, gamma}, "25", "0");
+    EXPECT_EQ(Text("sendRateEdit"), QStringLiteral("25"));
+    EXPECT_EQ(dlg->Editor().m_nSendRate.load(), 25u);
+  }
+  const std::string edited = ConfigBytes("40", 31, "1", {gamma, alpha});
+  {
+    SCOPED_TRACE("reload");
+    // Reload shows the file as it now is on disk, and saves nothing. Its
+    // version 31 is stepped on the air to 0.
+    WriteFile(configPath, edited);
+    Click("reloadConfigButton");
+    EXPECT_EQ(RowNames(), (QStringList{QString::fromUtf8("Alpha 新闻"), "Gamma"}));
+    EXPECT_EQ(Text("sendRateEdit"), QStringLiteral("40"));
+    version = 31;
+    after({alpha, gamma}, nullptr, nullptr);
+    EXPECT_EQ(version, 0);
+    EXPECT_EQ(ReadFile(configPath), edited);
+  }
+  {
+    SCOPED_TRACE("force update");
+    // Force Update puts the same list on the air as a new version and
+    // touches no file.
+    Click("forceUpdateButton");
+    after({alpha, gamma}, nullptr, nullptr);
+    EXPECT_EQ(ReadFile(configPath), edited);
+  }
   EXPECT_TRUE(prompter.messages.empty()) << prompter.messages.front().text;
 }
 
 // Runs with the namespace's veth pair, so the list offers its two
-// addresses (10.77.0.1 and 10.77.0.2) after "Default".
+// addresses (vt0 10.77.0.1 and vt1 10.77.0.2) after "Default". The group is
+// routed to vt0, so picking vt1's address shows that the choice, not the
+// route, decides where the list leaves.
 TEST_F(SenderDlgTest, PickingAnInterfaceStoresItForTheNextStart) {
   Open();
   auto* interfaces = Find<QComboBox>("interfaceList");
   if (interfaces->count() < 3) GTEST_SKIP() << "no veth pair in this namespace";
-  const std::string picked = interfaces->itemText(1).toStdString();
-  ASSERT_TRUE(picked == "10.77.0.1" || picked == "10.77.0.2") << picked;
+  const std::string picked = "10.77.0.2";
+  const int index = interfaces->findText(QString::fromStdString(picked));
+  ASSERT_GE(index, 1);
 
   // Picked by the operator (the keyboard on the closed list): stored at once,
   // while the running broadcast keeps the address it started with.
   interfaces->setFocus();
-  QTest::keyClick(interfaces, Qt::Key_Down);
-  ASSERT_EQ(interfaces->currentIndex(), 1);
+  for (int i = 0; i < index; ++i) QTest::keyClick(interfaces, Qt::Key_Down);
+  ASSERT_EQ(interfaces->currentIndex(), index);
   CRegistryValue store;
   char buffer[256] = {};
   EXPECT_EQ(store.ReadString(RegistryRoot::CurrentUser, IPTV_KEY_PATH, IPTV_VALUE_NAME, buffer), 0);
@@ -391,8 +499,35 @@ TEST_F(SenderDlgTest, PickingAnInterfaceStoresItForTheNextStart) {
   // The next start selects it again and binds the broadcast to it.
   ResetProcessState();
   Open();
-  EXPECT_EQ(Find<QComboBox>("interfaceList")->currentIndex(), 1);
+  EXPECT_EQ(Find<QComboBox>("interfaceList")->currentIndex(), index);
   EXPECT_EQ(g_dwSendAddr, inet_addr(picked.c_str()));
+
+  // The play list really leaves from there: vt0, the pair's other end,
+  // receives it with the picked address as its source. Both ends live here,
+  // so vt0 must take packets from a local source.
+  std::ofstream("/proc/sys/net/ipv4/conf/vt0/accept_local") << "1";
+  std::ofstream("/proc/sys/net/ipv4/conf/vt0/rp_filter") << "0";
+  ReceiveSocket rx;
+  std::string error;
+  ASSERT_TRUE(rx.Open(inet_addr("10.77.0.1"), &error)) << error;
+  uint32_t source = 0;
+  const bool received = QTest::qWaitFor(
+      [&] {
+        uint8_t packet[512];
+        size_t got = 0;
+        uint32_t from = 0;
+        // Only a play-list packet counts: 188 bytes, sync byte, PID 0x0010.
+        while (rx.Receive(packet, sizeof packet, 50, &got, nullptr, &from) == 1) {
+          if (got == 188 && packet[0] == 0x47 && ((packet[1] & 0x1F) << 8 | packet[2]) == 0x0010) {
+            source = from;
+            return true;
+          }
+        }
+        return false;
+      },
+      10000);
+  ASSERT_TRUE(received) << "nothing arrived on vt0";
+  EXPECT_EQ(Dotted(source), picked);
 }
 
 }  // namespace
