@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "storage/config_file.h"
+#include "storage/config_test_support.h"
 
 namespace {
 
@@ -32,21 +33,8 @@ std::vector<RowTexts> FullRows() {
   return rows;
 }
 
-// One scratch directory per run, removed when the run ends.
-struct ScratchDir {
-  std::filesystem::path path;
-  ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "iptv-bench-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
-
 std::string TempConfigPath() {
-  static ScratchDir dir;
+  static TempDir dir;  // removed when the run ends
   return (dir.path / "config.txt").string();
 }
 
