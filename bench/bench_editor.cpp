@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "table/program_editor.h"
+#include "editing/program_editor.h"
 
 namespace {
 

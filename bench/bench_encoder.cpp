@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 #include "broadcast/section_encoder.h"
 
 namespace {

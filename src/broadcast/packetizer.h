@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 
 // The continuity counter of PID 0x0010: steps once per packet built, wraps
 // 15 -> 0, never reset. Only the broadcast thread touches it.

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 
 using namespace wire;
 

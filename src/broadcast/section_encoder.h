@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 #include "table/program_table.h"
 
 struct LocalTime {

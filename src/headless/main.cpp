@@ -20,7 +20,7 @@
 #include "headless/line_queue.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
-#include "table/program_editor.h"
+#include "editing/program_editor.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 
 void PlayListCollector::Restart(const DecodedSection& s) {
   m_collecting = true;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 
 int64_t MonotonicNs() {
   timespec t{};

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "broadcast/crc32.h"
-#include "broadcast/wire_format.h"
+#include "wire/crc32.h"
+#include "wire/wire_format.h"
 
 using namespace wire;
 

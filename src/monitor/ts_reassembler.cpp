@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 
 namespace {
 // Longest private section: section_length is 12 bits, at most 4093.

@@ -120,20 +120,6 @@ LineResult ReadProgram(std::string_view rest, ProgramEntry& e, bool& cut, Prompt
 
 }  // namespace
 
-int32_t SaturatingAtoi(const char* text) {
-  const char* p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  int64_t value = 0;
-  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > limit) value = limit;  // keep going over the digits, stay clamped
-  }
-  return static_cast<int32_t>(negative ? -value : value);
-}
-
 LoadedConfig LoadConfigFrom(std::istream& in, const std::string& path, Prompter& messages) {
   LoadedConfig out;
   out.opened = true;

@@ -90,8 +90,3 @@ class SaveFailureReporter {
 // any length. Empty when the executable's path cannot be had; loading then
 // finds no file and saving fails with a reason.
 std::string ConfigPathBesideExecutable();
-
-// atoi: leading white space, an optional sign, decimal digits up to the
-// first other character, 0 when there are none. Out-of-range values
-// saturate to INT32_MIN/INT32_MAX instead of being undefined.
-int32_t SaturatingAtoi(const char* text);

@@ -29,6 +29,20 @@ bool CopyField(char* field, size_t fieldSize, const std::string& text) {
   return whole;
 }
 
+int32_t SaturatingAtoi(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int64_t value = 0;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) value = limit;  // keep going over the digits, stay clamped
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
 RowTexts FormatRow(int i, const ProgramEntry& e) {
   char buf[16];
   RowTexts row;

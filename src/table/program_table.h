@@ -54,6 +54,11 @@ bool CopyField(char (&field)[N], const std::string& text) {
   return CopyField(field, N, text);
 }
 
+// atoi: leading white space, an optional sign, decimal digits up to the
+// first other character, 0 when there are none. Out-of-range values
+// saturate to INT32_MIN/INT32_MAX instead of being undefined.
+int32_t SaturatingAtoi(const char* text);
+
 // The eight cell texts of one row of the program list, in column order:
 // "NO.", "Number", "Name", "Multicast", "Port", "Remark", "Group", "is HD".
 inline constexpr int PROGRAM_LIST_COLUMNS = 8;

@@ -18,8 +18,8 @@
 #include "broadcast/packetizer.h"
 #include "broadcast/section_encoder.h"
 #include "broadcast/udp_socket.h"
-#include "table/form.h"
-#include "table/program_editor.h"
+#include "editing/form.h"
+#include "editing/program_editor.h"
 #include "table/prompter.h"
 
 class CIpAddressCtrl;

@@ -1,4 +1,4 @@
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 
 #include <gtest/gtest.h>
 

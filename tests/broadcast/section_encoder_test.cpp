@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 #include "test_support.h"
 
 namespace {

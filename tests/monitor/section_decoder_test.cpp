@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../broadcast/test_support.h"
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 
 namespace {
 

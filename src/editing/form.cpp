@@ -1,4 +1,4 @@
-#include "table/form.h"
+#include "editing/form.h"
 
 #include <limits>
 

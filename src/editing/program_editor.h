@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "storage/config_file.h"
-#include "table/form.h"
+#include "editing/form.h"
 #include "table/program_table.h"
 #include "table/prompter.h"
 

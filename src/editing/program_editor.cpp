@@ -1,4 +1,4 @@
-#include "table/program_editor.h"
+#include "editing/program_editor.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "table/program_editor.h"
+#include "editing/program_editor.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "table/form.h"
+#include "editing/form.h"
 
 namespace {
 
