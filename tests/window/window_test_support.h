@@ -1,11 +1,20 @@
 // Helpers shared by the window tests.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "table/prompter.h"
+
+// Failure messages show Qt's strings as text.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& texts, std::ostream* os) {
+  *os << '"' << texts.join(QStringLiteral("\", \"")).toStdString() << '"';
+}
 
 // Records every message and question instead of showing a box; questions
 // get the answer set in `answer`.
