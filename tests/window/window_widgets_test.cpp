@@ -1,5 +1,5 @@
 // The window's building blocks on their own: the log pane, the address
-// field and the program list model.
+// field, the program list model and the message boxes.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -7,12 +7,15 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,6 +24,7 @@
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
 #include "window/program_list_model.h"
+#include "window/qt_prompter.h"
 #include "window/sender_app.h"
 #include "window_test_support.h"
 
@@ -326,6 +330,48 @@ TEST(DialogFontTest, RendersChineseWithASongStyleFace) {
   for (const char* text : {"宋", "请填入一个正整数", "关于"}) {
     for (QChar c : QString::fromUtf8(text)) EXPECT_TRUE(metrics.inFont(c)) << text;
   }
+}
+
+// Texts that look like markup (a key quoted from the file) show as they are,
+// and a short box is still wide enough for its caption in the title bar,
+// beside the window icon and the title bar's buttons.
+TEST(QtPrompterTest, ShowsTextsAsTheyAreInBoxesWideEnoughForTheirCaption) {
+  QtPrompter prompter;
+  struct Seen {
+    QString caption, text;
+    Qt::TextFormat format = Qt::AutoText;
+    int width = 0;
+  };
+  std::vector<Seen> seen;
+  auto inspectNextBox = [&] {
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      ASSERT_NE(label, nullptr);
+      seen.push_back({box->windowTitle(), label->text(), label->textFormat(), box->width()});
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+  };
+  inspectNextBox();
+  prompter.ShowMessage("未知格式:<b>x</b>");
+  inspectNextBox();
+  EXPECT_FALSE(prompter.AskOkCancel("<i>239.1.1.1</i>:1234:has been exist, are you sure to add it?", "Warning"));
+  inspectNextBox();
+  prompter.ShowMessage("Delete Fail");
+
+  ASSERT_EQ(seen.size(), 3u);
+  const char* const texts[] = {"未知格式:<b>x</b>", "<i>239.1.1.1</i>:1234:has been exist, are you sure to add it?",
+                               "Delete Fail"};
+  QFont title = QApplication::font();
+  title.setBold(true);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(texts[i]);
+    EXPECT_EQ(seen[i].text, QString::fromUtf8(texts[i]));
+    EXPECT_EQ(seen[i].format, Qt::PlainText);
+    EXPECT_GE(seen[i].width, QFontMetrics(title).horizontalAdvance(seen[i].caption) + 100);
+  }
+  EXPECT_EQ(seen[1].caption, QStringLiteral("Warning"));
 }
 
 TEST(SenderAppTest, WithoutSocketsOnlyTheStartupFailureIsShown) {
