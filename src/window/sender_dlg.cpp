@@ -266,8 +266,12 @@ bool CSenderDlg::OnInitDialog() {
 
   if (g_bRunOnce) {
     g_bRunOnce = false;
-    m_editor.LoadAtStartup();
+    // The file's own messages come while it is read, before the broadcast
+    // starts; the notice that the list is too long for the air comes once
+    // the window runs, so no box holds the air back.
+    m_editor.LoadAtStartup(/*holdNotice=*/true);
     m_loop.Start(g_dwSendAddr);
+    QTimer::singleShot(0, this, [this] { m_editor.ShowHeldNotice(); });
   }
   m_bInitDone = true;
   m_editor.UpdateData(false);

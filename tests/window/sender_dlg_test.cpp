@@ -684,4 +684,42 @@ TEST_F(SenderDlgTest, OpensWithItsFrameInTheMiddleOfTheScreen) {
   EXPECT_LE(std::abs(frame.center().y() - area.center().y()), 1) << frame.y();
 }
 
+// A list too long for the air is put on the air first; the operator is told
+// once the window runs, while the file's own messages come as it is read.
+TEST_F(SenderDlgTest, StartsBroadcastingBeforeTheOverfullListIsToldAbout) {
+  AirReceiver air;
+  ASSERT_TRUE(air.Open()) << air.error;
+  std::string bytes = "IPTV multicast IP List\r\n@freq:10#\r\n@version:3#\r\n@index:1#\r\n@<b>x</b>:1#\r\n";
+  for (int i = 1; i <= 40; ++i)
+    bytes +=
+        "@mcast:" + std::to_string(i) + ":" + std::string(127, 'L') + ":224.5.5." + std::to_string(i) + ":1:n:0:0#\r\n";
+  WriteFile(configPath, bytes + "@end#\r\n");
+
+  struct Moment {
+    std::string text;
+    bool windowShown, broadcasting, onAir;
+  };
+  std::vector<Moment> moments;
+  CallbackPrompter watching([&](const std::string& text) {
+    const bool running = dlg != nullptr && dlg->Loop().Running();
+    // The broadcast must not wait for the answer: sections arrive while the
+    // box would be open.
+    const bool onAir = running && air.Until([&] { return !air.sections.empty(); }, std::chrono::seconds(5));
+    moments.push_back({text, dlg != nullptr && dlg->isVisible(), running, onAir});
+  });
+  dlg = std::make_unique<CSenderDlg>(configPath, watching);
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return moments.size() >= 2; }, 10000));
+  ASSERT_EQ(moments.size(), 2u);
+  EXPECT_EQ(moments[0].text, "未知格式:<b>x</b>");
+  EXPECT_FALSE(moments[0].broadcasting);
+  EXPECT_EQ(
+      moments[1].text,
+      "4 of the 40 programs loaded do not fit into the play list (6 sections of 1024 bytes) and are not broadcast");
+  EXPECT_TRUE(moments[1].windowShown);
+  EXPECT_TRUE(moments[1].broadcasting);
+  EXPECT_TRUE(moments[1].onAir);
+  EXPECT_EQ(RowNames().size(), 40);
+}
+
 }  // namespace
