@@ -96,11 +96,15 @@ void ProgramEditor::SetDefaults() {
   m_bOrderByNumber = 1;
 }
 
-int ProgramEditor::LoadAtStartup() { return LoadAndPublish(); }
+int ProgramEditor::LoadAtStartup(bool holdNotice) { return LoadAndPublish(holdNotice); }
 
-void ProgramEditor::OnReloadConfig() { LoadAndPublish(); }
+void ProgramEditor::ShowHeldNotice() {
+  if (!m_heldNotice.empty()) m_prompter.ShowMessage(std::exchange(m_heldNotice, {}));
+}
 
-int ProgramEditor::LoadAndPublish() {
+void ProgramEditor::OnReloadConfig() { LoadAndPublish(false); }
+
+int ProgramEditor::LoadAndPublish(bool holdNotice) {
   // The file is read (and its messages shown) while the broadcast keeps
   // sending the old list; only the publishing below is the edit.
   const LoadedConfig loaded = LoadConfig(m_configPath, m_prompter);
@@ -120,11 +124,12 @@ int ProgramEditor::LoadAndPublish() {
   // Counted on the table as it goes on the air, sorted or not.
   int leftOut = 0;
   PlayListFits(g_Programs, count, &leftOut);
+  m_heldNotice.clear();
   if (leftOut > 0) {
-    m_prompter.ShowMessage(
-        Format("%d of the %d programs loaded do not fit into the play list (%d sections of %d "
-               "bytes) and are not broadcast",
-               leftOut, count, MAX_SECTIONS, SECTION_SIZE));
+    m_heldNotice = Format(
+        "%d of the %d programs loaded do not fit into the play list (%d sections of %d bytes) and are not broadcast",
+        leftOut, count, MAX_SECTIONS, SECTION_SIZE);
+    if (!holdNotice) ShowHeldNotice();
   }
   return count;
 }

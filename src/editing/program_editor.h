@@ -68,8 +68,12 @@ class ProgramEditor {
   void SetDefaults();
 
   // Loads the config file and publishes it as one edit, without saving.
-  // Returns the number of programs loaded.
-  int LoadAtStartup();
+  // Returns the number of programs loaded. With holdNotice, the notice that
+  // some programs do not fit into the play list waits for ShowHeldNotice(),
+  // so that a window can start the broadcast before a box waits for an
+  // answer; the file's own messages are shown while it is read either way.
+  int LoadAtStartup(bool holdNotice = false);
+  void ShowHeldNotice();
 
   // Closes a change of the table: sorts when ordering by number is on,
   // rebuilds the rows of entries 0..count-1 (count 0 = the current number of
@@ -91,7 +95,7 @@ class ProgramEditor {
   void OnForceUpdate();
 
  private:
-  int LoadAndPublish();
+  int LoadAndPublish(bool holdNotice);
   // What follows the table's part of a refresh, after the guard is released.
   void FinishRefresh(bool bSave);
   // Refuses a name or remark that the table or the file cannot hold; shows
@@ -108,4 +112,5 @@ class ProgramEditor {
   SaveFailureReporter m_saveReporter;
   std::vector<RowTexts> m_rows;
   bool m_inExchange = false;
+  std::string m_heldNotice;
 };

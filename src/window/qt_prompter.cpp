@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
 
 QString ApplicationName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
 
@@ -21,11 +24,34 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// Room for the caption in the title bar: its text in a bold title font,
+// plus the window icon and up to four title-bar buttons. Qt sizes a box by
+// its text and a fixed allowance for the caption, which a window manager's
+// buttons eat up, so short boxes showed "..." for their caption.
+int CaptionWidth(const QMessageBox& box) {
+  QFont title = box.font();
+  title.setBold(true);
+  const int button = std::max(box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &box), 24);
+  return QFontMetrics(title).horizontalAdvance(box.windowTitle()) + 5 * button;
+}
+
+// Texts come from the file and the operator (keys, names, paths): always
+// shown as they are, never read as markup. Call after the box's last setter
+// that rebuilds its layout.
+void Prepare(QMessageBox& box) {
+  box.setTextFormat(Qt::PlainText);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(CaptionWidth(box), 0, QSizePolicy::Fixed, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
+}
+
 }  // namespace
 
 void QtPrompter::ShowMessage(const std::string& text, MessageIcon icon) {
   QMessageBox box(ToQt(icon), ApplicationName(), QString::fromUtf8(text), QMessageBox::Ok, m_owner);
   box.setObjectName(QStringLiteral("messageBox"));
+  Prepare(box);
   box.exec();
 }
 
@@ -35,5 +61,6 @@ bool QtPrompter::AskOkCancel(const std::string& text, const std::string& caption
   box.setObjectName(QStringLiteral("questionBox"));
   box.setDefaultButton(QMessageBox::Cancel);
   box.setEscapeButton(QMessageBox::Cancel);
+  Prepare(box);
   return box.exec() == QMessageBox::Ok;
 }

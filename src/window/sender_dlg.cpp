@@ -6,13 +6,18 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "storage/interface_choice.h"
 #include "storage/registry_value.h"
@@ -123,8 +128,9 @@ void CSenderDlg::CreateControls() {
     switch (control.kind) {
       case Kind::Button: {
         auto* button = new QPushButton(caption, this);
-        // Enter clicks the focused button only; in the edits it does nothing.
-        button->setAutoDefault(true);
+        // No button is ever the default: Enter clicks the focused button
+        // only (see keyPressEvent) and does nothing in the edits.
+        button->setAutoDefault(false);
         widget = button;
         break;
       }
@@ -133,6 +139,8 @@ void CSenderDlg::CreateControls() {
         break;
       case Kind::List: {
         auto* view = new QTableView(this);
+        // One Tab stop: Tab leaves the list, the arrow keys move within it.
+        view->setTabKeyNavigation(false);
         m_programModel = new ProgramListModel(view);
         view->setModel(m_programModel);
         m_ProgramList = view;
@@ -183,7 +191,13 @@ void CSenderDlg::CreateControls() {
     // tall as its text needs.
     if (control.kind == Kind::DropDown) place.setHeight(widget->sizeHint().height());
     widget->setGeometry(place);
-    if (widget->focusPolicy() & Qt::TabFocus) {
+    if (control.kind == Kind::Address) {
+      // The field itself takes no focus, its boxes do: Tab enters the first
+      // box and goes on to the next control from any of them.
+      QWidget::setTabOrder(previous, m_MulticastIp->Field(0));
+      for (int i = 1; i < 4; ++i) QWidget::setTabOrder(m_MulticastIp->Field(i - 1), m_MulticastIp->Field(i));
+      previous = m_MulticastIp->Field(3);
+    } else if (widget->focusPolicy() & Qt::TabFocus) {
       if (previous != nullptr) QWidget::setTabOrder(previous, widget);
       previous = widget;
     }
@@ -252,8 +266,12 @@ bool CSenderDlg::OnInitDialog() {
 
   if (g_bRunOnce) {
     g_bRunOnce = false;
-    m_editor.LoadAtStartup();
+    // The file's own messages come while it is read, before the broadcast
+    // starts; the notice that the list is too long for the air comes once
+    // the window runs, so no box holds the air back.
+    m_editor.LoadAtStartup(/*holdNotice=*/true);
     m_loop.Start(g_dwSendAddr);
+    QTimer::singleShot(0, this, [this] { m_editor.ShowHeldNotice(); });
   }
   m_bInitDone = true;
   m_editor.UpdateData(false);
@@ -396,14 +414,59 @@ void CSenderDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool CSenderDlg::eventFilter(QObject* watched, QEvent* event) {
-  // A click anywhere in the list (rows or the empty space below them) is
-  // the list's click: the editor takes the row it left selected.
+  // A click on a row is the list's click: the press has selected the row,
+  // and the editor takes the row selected. This runs before the list sees
+  // the release, when a click below the last row may still show the row
+  // selected before; such a click selects no row and does nothing more.
   if (watched == m_ProgramList->viewport() && event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton) {
+    if (mouse->button() == Qt::LeftButton && m_ProgramList->indexAt(mouse->position().toPoint()).isValid()) {
       const QModelIndexList selected = m_ProgramList->selectionModel()->selectedRows();
       m_editor.OnClickProgramList(selected.isEmpty() ? -1 : selected.first().row());
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void CSenderDlg::keyPressEvent(QKeyEvent* event) {
+  // Enter reaches the window when the focused control has no use for it
+  // (the log pane takes it as a line break before): it clicks a focused
+  // button and does nothing anywhere else.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CSenderDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);  // Qt centres with a frame size it assumes
+  if (event->spontaneous() || m_frameCentred) return;
+  CentreFrame();
+  // The window manager tells the frame's size some time after the window is
+  // mapped, without an event of its own: look for it for a few seconds and
+  // centre once more when it is known.
+  m_frameChecks = 0;
+  auto* watch = new QTimer(this);
+  watch->setInterval(50);
+  connect(watch, &QTimer::timeout, this, [this, watch] {
+    if (windowHandle() != nullptr && !windowHandle()->frameMargins().isNull()) CentreFrame();
+    if (m_frameCentred || ++m_frameChecks >= 60 || !isVisible()) {
+      watch->stop();
+      watch->deleteLater();
+    }
+  });
+  watch->start();
+}
+
+void CSenderDlg::CentreFrame() {
+  const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+  const QRect area = screen()->availableGeometry();
+  const QSize outer = size().grownBy(frame);
+  // As the framework centres: in the work area, never past its top left.
+  const QPoint frameTopLeft(std::max(area.left(), area.left() + (area.width() - outer.width()) / 2),
+                            std::max(area.top(), area.top() + (area.height() - outer.height()) / 2));
+  setGeometry(QRect(frameTopLeft + QPoint(frame.left(), frame.top()), size()));
+  m_frameCentred = !frame.isNull();
 }

@@ -77,6 +77,8 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateControls();
@@ -84,12 +86,19 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   void OnExit();
   void OnInterfaceSelChange(int index);
   QLineEdit* EditFor(FormField field) const;
+  // Places the window's frame in the middle of the screen's work area; see
+  // showEvent for when.
+  void CentreFrame();
 
   ProgramEditor m_editor;
   std::unique_ptr<LogPane> m_logPane;
   std::vector<std::string> m_interfaceItems;
   QIcon m_hIcon;
   bool m_bInitDone = false;
+  // Set once the window was centred with the frame the window manager gave
+  // it; from then on the place is the operator's.
+  bool m_frameCentred = false;
+  int m_frameChecks = 0;
 
   // Controls, created in the Tab order of the window.
   QPushButton* m_exit = nullptr;

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,14 +106,13 @@ class SenderDlgTest : public testing::Test {
       edit->insert(text);  // what an input method hands over
   }
 
+  // Tabs from the list into the address field and types the dotted address
+  // over what it shows, key by key to the focused part.
   void TypeAddress(const QString& dotted) {
-    auto* ip = Find<CIpAddressCtrl>("multicastIp");
-    const QStringList octets = dotted.split(QLatin1Char('.'));
-    for (int i = 0; i < 4; ++i) {
-      ip->Field(i)->setFocus();
-      ip->Field(i)->selectAll();
-      QTest::keyClicks(ip->Field(i), octets[i]);
-    }
+    auto* list = Find<QTableView>("programList");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Tab);
+    for (QChar c : dotted) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
   }
 
   void ClickRow(int row) {
@@ -528,6 +528,198 @@ TEST_F(SenderDlgTest, PickingAnInterfaceStoresItForTheNextStart) {
       10000);
   ASSERT_TRUE(received) << "nothing arrived on vt0";
   EXPECT_EQ(Dotted(source), picked);
+}
+
+// Enter is no shortcut for any command: in the edits and the other controls
+// it does nothing; on a focused button it clicks that button, as Space does.
+TEST_F(SenderDlgTest, EnterClicksOnlyAFocusedButton) {
+  const TypedProgram kept{1, "Kept", "239.0.0.1", "k", 1, false};
+  WriteFile(configPath, ConfigBytes("10", 3, "1", {kept}));
+  Open();
+  // A form that Add would take at once.
+  Type("numberEdit", QStringLiteral("77"));
+  Type("nameEdit", QStringLiteral("New"));
+  TypeAddress(QStringLiteral("239.9.9.9"));
+  Type("portEdit", QStringLiteral("1234"));
+  const std::string bytes = ReadFile(configPath);
+
+  auto* ip = Find<CIpAddressCtrl>("multicastIp");
+  std::vector<QWidget*> controls = {Edit("numberEdit"),
+                                    Edit("nameEdit"),
+                                    Edit("portEdit"),
+                                    Edit("remarkEdit"),
+                                    Edit("sendRateEdit"),
+                                    Edit("groupEdit"),
+                                    Find<QTableView>("programList"),
+                                    Find<QCheckBox>("orderByNumberCheck"),
+                                    Find<QCheckBox>("hdCheck"),
+                                    Find<QComboBox>("interfaceList")};
+  for (int i = 0; i < 4; ++i) controls.push_back(ip->Field(i));
+  for (QWidget* control : controls) {
+    SCOPED_TRACE(control->objectName().toStdString());
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_Return);
+    QTest::keyClick(control, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(RowNames(), QStringList{"Kept"});
+    EXPECT_EQ(ReadFile(configPath), bytes);
+    EXPECT_TRUE(prompter.messages.empty());
+    EXPECT_TRUE(dlg->isVisible());
+  }
+  EXPECT_EQ(Text("nameEdit"), QStringLiteral("New"));
+
+  auto* add = Find<QPushButton>("addButton");
+  add->setFocus();
+  QTest::keyClick(add, Qt::Key_Return);
+  EXPECT_EQ(RowNames(), (QStringList{"Kept", "New"}));
+  auto* del = Find<QPushButton>("deleteButton");
+  del->setFocus();
+  QTest::keyClick(del, Qt::Key_Space);
+  EXPECT_EQ(RowNames(), QStringList{"Kept"});
+  auto* exit = Find<QPushButton>("exitButton");
+  exit->setFocus();
+  QTest::keyClick(exit, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_FALSE(dlg->isVisible());
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+// A click below the last row selects no row: the form keeps what the
+// operator typed, and the next Modify writes that.
+TEST_F(SenderDlgTest, AClickBelowTheLastRowKeepsTheForm) {
+  const TypedProgram first{1, "First", "239.0.0.1", "a", 1, false};
+  const TypedProgram second{2, "Second", "239.0.0.2", "b", 2, true};
+  WriteFile(configPath, ConfigBytes("10", 3, "1", {first, second}));
+  Open();
+  const std::string bytes = ReadFile(configPath);
+  ClickRow(0);
+  EXPECT_EQ(Text("nameEdit"), QStringLiteral("First"));
+  Type("nameEdit", QStringLiteral("Typed"));
+  TypeAddress(QStringLiteral("239.7.7.7"));
+
+  auto* list = Find<QTableView>("programList");
+  const QRect last = list->visualRect(list->model()->index(1, 2));
+  const QPoint below(last.center().x(), last.bottom() + 3 * last.height());
+  ASSERT_TRUE(list->viewport()->rect().contains(below));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_TRUE(list->selectionModel()->selectedRows().isEmpty());
+  EXPECT_EQ(Text("nameEdit"), QStringLiteral("Typed"));
+  EXPECT_EQ(Find<CIpAddressCtrl>("multicastIp")->GetAddress(), 0xEF070707u);
+  EXPECT_FALSE(Find<QCheckBox>("hdCheck")->isChecked());
+  EXPECT_EQ(dlg->Editor().m_nSelRow, 0);
+  EXPECT_EQ(ReadFile(configPath), bytes);
+
+  Click("modifyButton");
+  EXPECT_EQ(RowNames(), (QStringList{"Typed", "Second"}));
+  EXPECT_EQ(list->model()->index(0, 3).data().toString(), QStringLiteral("239.7.7.7"));
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+// Tab from Exit visits every control once in the window's order and comes
+// back to Exit; the list and the address field are one stop each, the
+// arrow keys move within the list.
+TEST_F(SenderDlgTest, TabVisitsTheControlsInOrderWithTheListAndTheAddressOneStopEach) {
+  WriteFile(configPath, ConfigBytes("10", 3, "1",
+                                    {{1, "A", "239.0.0.1", "", 1, false},
+                                     {2, "B", "239.0.0.2", "", 1, false},
+                                     {3, "C", "239.0.0.3", "", 1, false}}));
+  Open();
+  const QStringList order = {"programList",
+                             "octet0",
+                             "portEdit",
+                             "remarkEdit",
+                             "addButton",
+                             "deleteButton",
+                             "nameEdit",
+                             "numberEdit",
+                             "sendRateEdit",
+                             "modifyButton",
+                             "logPane",
+                             "clearButton",
+                             "stopPrintButton",
+                             "orderByNumberCheck",
+                             "reloadConfigButton",
+                             "groupEdit",
+                             "interfaceList",
+                             "forceUpdateButton",
+                             "hdCheck",
+                             "exitButton"};
+  auto visit = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QStringList seen;
+    for (int i = 0; i < order.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+      seen << QApplication::focusWidget()->objectName();
+    }
+    return seen;
+  };
+  ASSERT_EQ(QApplication::focusWidget(), Find<QPushButton>("exitButton"));
+  EXPECT_EQ(visit(Qt::Key_Tab, Qt::NoModifier), order);
+  QStringList backwards(order.rbegin() + 1, order.rend());
+  backwards << "exitButton";
+  EXPECT_EQ(visit(Qt::Key_Backtab, Qt::ShiftModifier), backwards);
+
+  // The arrow keys move within the list and keep the focus there.
+  auto* list = Find<QTableView>("programList");
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Home);
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_EQ(list->currentIndex().row(), 1);
+  EXPECT_EQ(QApplication::focusWidget(), list);
+
+  // From any part of the address, Tab and Shift+Tab leave the field.
+  auto* ip = Find<CIpAddressCtrl>("multicastIp");
+  QTest::mouseClick(ip->Field(2), Qt::LeftButton);
+  ASSERT_EQ(QApplication::focusWidget(), ip->Field(2));
+  QTest::keyClick(ip->Field(2), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Edit("portEdit"));
+  QTest::mouseClick(ip->Field(3), Qt::LeftButton);
+  QTest::keyClick(ip->Field(3), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), list);
+}
+
+TEST_F(SenderDlgTest, OpensWithItsFrameInTheMiddleOfTheScreen) {
+  Open();
+  const QRect area = dlg->screen()->availableGeometry();
+  const QRect frame = dlg->frameGeometry();
+  ASSERT_TRUE(area.contains(frame));
+  EXPECT_LE(std::abs(frame.center().x() - area.center().x()), 1) << frame.x();
+  EXPECT_LE(std::abs(frame.center().y() - area.center().y()), 1) << frame.y();
+}
+
+// A list too long for the air is put on the air first; the operator is told
+// once the window runs, while the file's own messages come as it is read.
+TEST_F(SenderDlgTest, StartsBroadcastingBeforeTheOverfullListIsToldAbout) {
+  AirReceiver air;
+  ASSERT_TRUE(air.Open()) << air.error;
+  std::string bytes = "IPTV multicast IP List\r\n@freq:10#\r\n@version:3#\r\n@index:1#\r\n@<b>x</b>:1#\r\n";
+  for (int i = 1; i <= 40; ++i)
+    bytes +=
+        "@mcast:" + std::to_string(i) + ":" + std::string(127, 'L') + ":224.5.5." + std::to_string(i) + ":1:n:0:0#\r\n";
+  WriteFile(configPath, bytes + "@end#\r\n");
+
+  struct Moment {
+    std::string text;
+    bool windowShown, broadcasting, onAir;
+  };
+  std::vector<Moment> moments;
+  CallbackPrompter watching([&](const std::string& text) {
+    const bool running = dlg != nullptr && dlg->Loop().Running();
+    // The broadcast must not wait for the answer: sections arrive while the
+    // box would be open.
+    const bool onAir = running && air.Until([&] { return !air.sections.empty(); }, std::chrono::seconds(5));
+    moments.push_back({text, dlg != nullptr && dlg->isVisible(), running, onAir});
+  });
+  dlg = std::make_unique<CSenderDlg>(configPath, watching);
+  dlg->show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return moments.size() >= 2; }, 10000));
+  ASSERT_EQ(moments.size(), 2u);
+  EXPECT_EQ(moments[0].text, "未知格式:<b>x</b>");
+  EXPECT_FALSE(moments[0].broadcasting);
+  EXPECT_EQ(
+      moments[1].text,
+      "4 of the 40 programs loaded do not fit into the play list (6 sections of 1024 bytes) and are not broadcast");
+  EXPECT_TRUE(moments[1].windowShown);
+  EXPECT_TRUE(moments[1].broadcasting);
+  EXPECT_TRUE(moments[1].onAir);
+  EXPECT_EQ(RowNames().size(), 40);
 }
 
 }  // namespace

@@ -1,11 +1,21 @@
 // Helpers shared by the window tests.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "table/prompter.h"
+
+// Failure messages show Qt's strings as text.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& texts, std::ostream* os) {
+  *os << '"' << texts.join(QStringLiteral("\", \"")).toStdString() << '"';
+}
 
 // Records every message and question instead of showing a box; questions
 // get the answer set in `answer`.
@@ -23,4 +33,18 @@ class RecordingPrompter : public Prompter {
   std::vector<Message> messages;
   std::vector<std::pair<std::string, std::string>> questions;
   bool answer = true;
+};
+
+// Hands every message to a function, at the moment a box would open.
+class CallbackPrompter : public Prompter {
+ public:
+  explicit CallbackPrompter(std::function<void(const std::string&)> onMessage) : m_onMessage(std::move(onMessage)) {}
+  void ShowMessage(const std::string& text, MessageIcon) override { m_onMessage(text); }
+  bool AskOkCancel(const std::string& text, const std::string&) override {
+    m_onMessage(text);
+    return false;
+  }
+
+ private:
+  std::function<void(const std::string&)> m_onMessage;
 };

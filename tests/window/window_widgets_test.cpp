@@ -1,13 +1,21 @@
 // The window's building blocks on their own: the log pane, the address
-// field and the program list model.
+// field, the program list model and the message boxes.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +24,7 @@
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
 #include "window/program_list_model.h"
+#include "window/qt_prompter.h"
 #include "window/sender_app.h"
 #include "window_test_support.h"
 
@@ -134,23 +143,156 @@ TEST(IpAddressCtrlTest, ReadsSetsAndReportsBlank) {
   EXPECT_EQ(ctrl.GetAddress(), 0x00070000u);
 }
 
-TEST(IpAddressCtrlTest, TypingKeepsEachBoxWithinAnOctet) {
-  CIpAddressCtrl ctrl;
-  ctrl.show();
-  ctrl.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&ctrl));
-  ctrl.setFocus();
-  // Each key goes where the focus is, as the operator's keys do.
-  auto type = [](const char* keys) {
-    for (const char* k = keys; *k != '\0'; ++k) QTest::keyClick(QApplication::focusWidget(), *k);
+// The address field between two edits, as in a form: the operator tabs in
+// from the edit before it and types; every key goes to the focused widget.
+class IpAddressTypingTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    auto* layout = new QHBoxLayout(&host);
+    before = new QLineEdit(&host);
+    ctrl = new CIpAddressCtrl(&host);
+    after = new QLineEdit(&host);
+    layout->addWidget(before);
+    layout->addWidget(ctrl);
+    layout->addWidget(after);
+    host.show();
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+  }
+
+  // Shows `dotted` ("" for a blank field), then tabs in from the edit before.
+  void TabIn(const char* dotted) {
+    ctrl->ClearAddress();
+    const QStringList parts = QString::fromLatin1(dotted).split(QLatin1Char('.'));
+    if (parts.size() == 4)
+      for (int i = 0; i < 4; ++i) ctrl->Field(i)->setText(parts[i]);
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+  }
+
+  // '<' stands for Backspace, '^' for Shift pressed alone (as before a dot
+  // on layouts that shift it).
+  static void Type(const char* keys) {
+    for (const char* k = keys; *k != '\0'; ++k) {
+      if (*k == '<')
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+      else if (*k == '^')
+        QTest::keyPress(QApplication::focusWidget(), Qt::Key_Shift);
+      else
+        QTest::keyClick(QApplication::focusWidget(), *k);
+    }
+  }
+  static void Paste() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier); }
+
+  // The four parts as shown, joined by dots.
+  QString Shown() const {
+    QStringList parts;
+    for (int i = 0; i < 4; ++i) parts << ctrl->Field(i)->text();
+    return parts.join(QLatin1Char('.'));
+  }
+
+  QWidget host;
+  QLineEdit* before = nullptr;
+  CIpAddressCtrl* ctrl = nullptr;
+  QLineEdit* after = nullptr;
+};
+
+TEST_F(IpAddressTypingTest, TypedAddressesReplaceWhatTheFieldShows) {
+  const struct {
+    const char* shown;
+    const char* keys;
+    const char* expected;
+    int refused;
+  } cases[] = {
+      // A third digit moves on; the dot typed after it does not move again.
+      {"224.2.2.1", "239.10.20.30", "239.10.20.30", 0},
+      {"239.5.5.5", "239.10.20.30", "239.10.20.30", 0},
+      {"239.1.1.1", "239.1.1.1", "239.1.1.1", 0},
+      {"", "239.10.20.30", "239.10.20.30", 0},
+      {"", "239.1.1.1", "239.1.1.1", 0},
+      {"224.2.2.1", "239^.1^.2^.3", "239.1.2.3", 0},
+      {"224.2.2.1", "1.2.3.4", "1.2.3.4", 0},
+      // A second dot does move on, leaving the part as it was.
+      {"224.2.2.1", "239..5", "239.2.5.1", 0},
+      // A digit that would pass 255 is refused and carried nowhere.
+      {"224.2.2.1", "300.1", "30.1.2.1", 1},
+      {"", "256.7", "25.7..", 1},
+      {"", "2555", "255.5..", 0},
+      {"", "1a.2", "1.2..", 1},
+      // Backspace empties a selected part, and at the start of a part goes
+      // back to the end of the one before.
+      {"224.2.2.1", "239<7", "239.7.2.1", 0},
+      {"", "1.2<<5", "15...", 0},
   };
-  type("300");  // above 255 becomes 255; three digits move on to the next box
-  EXPECT_EQ(ctrl.Field(0)->text(), QStringLiteral("255"));
-  type("1a.2");  // letters are refused, the dot moves on
-  EXPECT_EQ(ctrl.Field(1)->text(), QStringLiteral("1"));
-  EXPECT_EQ(ctrl.Field(2)->text(), QStringLiteral("2"));
-  EXPECT_TRUE(ctrl.Field(3)->text().isEmpty());
-  EXPECT_EQ(ctrl.GetAddress(), 0xFF010200u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("over '") + c.shown + "' typed '" + c.keys + "'");
+    QSignalSpy refused(ctrl, &CIpAddressCtrl::EntryRefused);
+    TabIn(c.shown);
+    Type(c.keys);
+    EXPECT_EQ(Shown(), QString::fromLatin1(c.expected));
+    EXPECT_EQ(refused.count(), c.refused);
+  }
+}
+
+TEST_F(IpAddressTypingTest, IsOneTabStopFromEveryPart) {
+  for (const char* keys : {"", "1.", "1.2.", "1.2.3."}) {
+    SCOPED_TRACE(std::string("after '") + keys + "'");
+    TabIn("");
+    Type(keys);
+    const int part = static_cast<int>(std::string(keys).size() / 2);
+    EXPECT_EQ(QApplication::focusWidget(), ctrl->Field(part));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), after);
+
+    TabIn("");
+    Type(keys);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), before);
+  }
+}
+
+TEST_F(IpAddressTypingTest, PastingAWholeAddressFillsAllFourParts) {
+  QSignalSpy refused(ctrl, &CIpAddressCtrl::EntryRefused);
+  TabIn("224.2.2.1");
+  Type("1.");  // into the second part
+  QApplication::clipboard()->setText(QStringLiteral(" 239.10.20.30 "));
+  Paste();
+  EXPECT_EQ(Shown(), QStringLiteral("239.10.20.30"));
+  EXPECT_EQ(refused.count(), 0);
+
+  // Anything else with a dot is refused whole.
+  for (const char* text : {"239.10.20.256", "1.2.3", "1.2.3.4.5", "1.2..4", "a.b.c.d"}) {
+    SCOPED_TRACE(text);
+    QApplication::clipboard()->setText(QString::fromLatin1(text));
+    Paste();
+    EXPECT_EQ(Shown(), QStringLiteral("239.10.20.30"));
+  }
+  EXPECT_EQ(refused.count(), 5);
+
+  // A lone number goes into the part like typed digits, 255 at most.
+  TabIn("239.10.20.30");
+  QApplication::clipboard()->setText(QStringLiteral("12"));
+  Paste();
+  EXPECT_EQ(Shown(), QStringLiteral("12.10.20.30"));
+  TabIn("239.10.20.30");
+  QApplication::clipboard()->setText(QStringLiteral("300"));
+  Paste();
+  EXPECT_EQ(Shown(), QStringLiteral("239.10.20.30"));
+  EXPECT_EQ(refused.count(), 6);
+
+  // The part's own context menu pastes the same way.
+  QApplication::clipboard()->setText(QStringLiteral("10.0.0.1"));
+  QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(2, 2), ctrl->Field(2)->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(ctrl->Field(2), &menuKey);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  QAction* paste = nullptr;
+  for (QAction* action : menu->actions())
+    if (action->text().startsWith(QLineEdit::tr("&Paste"))) paste = action;
+  ASSERT_NE(paste, nullptr);
+  paste->trigger();
+  menu->close();
+  EXPECT_EQ(Shown(), QStringLiteral("10.0.0.1"));
 }
 
 TEST(ProgramListModelTest, ShowsTheRowsItIsGivenUnderTheEightHeadings) {
@@ -188,6 +330,48 @@ TEST(DialogFontTest, RendersChineseWithASongStyleFace) {
   for (const char* text : {"宋", "请填入一个正整数", "关于"}) {
     for (QChar c : QString::fromUtf8(text)) EXPECT_TRUE(metrics.inFont(c)) << text;
   }
+}
+
+// Texts that look like markup (a key quoted from the file) show as they are,
+// and a short box is still wide enough for its caption in the title bar,
+// beside the window icon and the title bar's buttons.
+TEST(QtPrompterTest, ShowsTextsAsTheyAreInBoxesWideEnoughForTheirCaption) {
+  QtPrompter prompter;
+  struct Seen {
+    QString caption, text;
+    Qt::TextFormat format = Qt::AutoText;
+    int width = 0;
+  };
+  std::vector<Seen> seen;
+  auto inspectNextBox = [&] {
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      ASSERT_NE(label, nullptr);
+      seen.push_back({box->windowTitle(), label->text(), label->textFormat(), box->width()});
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+  };
+  inspectNextBox();
+  prompter.ShowMessage("未知格式:<b>x</b>");
+  inspectNextBox();
+  EXPECT_FALSE(prompter.AskOkCancel("<i>239.1.1.1</i>:1234:has been exist, are you sure to add it?", "Warning"));
+  inspectNextBox();
+  prompter.ShowMessage("Delete Fail");
+
+  ASSERT_EQ(seen.size(), 3u);
+  const char* const texts[] = {"未知格式:<b>x</b>", "<i>239.1.1.1</i>:1234:has been exist, are you sure to add it?",
+                               "Delete Fail"};
+  QFont title = QApplication::font();
+  title.setBold(true);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(texts[i]);
+    EXPECT_EQ(seen[i].text, QString::fromUtf8(texts[i]));
+    EXPECT_EQ(seen[i].format, Qt::PlainText);
+    EXPECT_GE(seen[i].width, QFontMetrics(title).horizontalAdvance(seen[i].caption) + 100);
+  }
+  EXPECT_EQ(seen[1].caption, QStringLiteral("Warning"));
 }
 
 TEST(SenderAppTest, WithoutSocketsOnlyTheStartupFailureIsShown) {
