@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "monitor/play_list_monitor.h"
@@ -20,6 +21,8 @@ std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop.store(true); }
 
+constexpr int kExpectSource = 0x100;  // long option only
+
 void Usage(FILE* f) {
   std::fputs(
       "Usage: iptv-monitor [OPTION]...\n"
@@ -29,9 +32,17 @@ void Usage(FILE* f) {
       "CRC-32/MPEG-2, decodes the header, the time descriptor and each program\n"
       "entry, and prints the play list whenever a complete set of sections of a\n"
       "new version has arrived. Bad packets and sections are counted, never fatal.\n"
+      "Each source address is a sender of its own: a list is never assembled from\n"
+      "the packets or sections of two sources, a second source is reported on\n"
+      "standard error, and so is a conflict (a section sent again under its\n"
+      "version and number with other programs; that version is collected again).\n"
       "\n"
       "  -i, --interface ADDR  join on the interface with this IPv4 address\n"
       "                        (default: any, the system's choice)\n"
+      "      --expect-source ADDR\n"
+      "                        the address the play list is sent from: only its\n"
+      "                        datagrams are decoded; any other source is counted,\n"
+      "                        reported and fails the checks\n"
       "  -1, --once            stop after the first complete play list\n"
       "  -t, --duration SEC    stop after SEC seconds (fractions allowed)\n"
       "  -j, --json            print each play list as one line of JSON, and the\n"
@@ -41,17 +52,28 @@ void Usage(FILE* f) {
       "                        arrivals: median, p10 and p90, within a section and\n"
       "                        over all packets\n"
       "  -T, --timestamps      print each packet's arrival time (monotonic clock,\n"
-      "                        seconds), continuity counter and unit start flag\n"
+      "                        seconds), continuity counter, unit start flag and\n"
+      "                        source address\n"
       "  -h, --help            show this text and exit\n"
       "\n"
       "At the end (after --once, --duration, SIGINT or SIGTERM) the counters go to\n"
       "standard error (standard output with --json): datagrams, packets, sections,\n"
       "complete play lists, CRC errors, continuity errors, malformed sections,\n"
       "dropped (incomplete) sections, duplicates, datagrams of a wrong size, sync\n"
-      "errors, transport errors, packets of other PIDs, and the versions seen.\n"
+      "errors, transport errors, packets of other PIDs, the versions seen, conflicts,\n"
+      "and every source seen with its datagrams and lists.\n"
+      "Names are printed safely: in the table, control bytes and bytes that are not\n"
+      "UTF-8 as \\xNN and a backslash as \\\\; in JSON, a byte that is not UTF-8 as\n"
+      "\\u00NN (read as ISO 8859-1), with the exact bytes in \"name_hex\".\n"
       "\n"
-      "Exit status: 0 when done; 1 when --once was given and no complete play\n"
-      "list arrived; 2 on a bad option or when the group cannot be joined.\n",
+      "Checks, for a health probe: no CRC error, no continuity error, one source\n"
+      "(the expected one when --expect-source is given), and at least one complete\n"
+      "play list (from it) before the end. Each failed check is named on standard\n"
+      "error (and under \"checks\" with --json).\n"
+      "\n"
+      "Exit status: 0 when every check passed; 1 when a check failed (so also when\n"
+      "--once ends at --duration without a list); 2 on a bad option, when the\n"
+      "group cannot be joined, or when receiving fails.\n",
       f);
 }
 
@@ -59,6 +81,7 @@ void Usage(FILE* f) {
 
 int main(int argc, char** argv) {
   uint32_t iface = 0;
+  std::optional<uint32_t> expectSource;
   bool once = false, json = false, quiet = false, stats = false, stamps = false;
   double duration = -1;
   static const option kOptions[] = {{"interface", required_argument, nullptr, 'i'},
@@ -69,6 +92,7 @@ int main(int argc, char** argv) {
                                     {"stats", no_argument, nullptr, 's'},
                                     {"timestamps", no_argument, nullptr, 'T'},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"expect-source", required_argument, nullptr, kExpectSource},
                                     {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, "i:1t:jqsTh", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -79,6 +103,15 @@ int main(int argc, char** argv) {
           return 2;
         }
         iface = a.s_addr;
+        break;
+      }
+      case kExpectSource: {
+        in_addr a{};
+        if (inet_pton(AF_INET, optarg, &a) != 1) {
+          std::fprintf(stderr, "iptv-monitor: not an IPv4 address: %s\n", optarg);
+          return 2;
+        }
+        expectSource = a.s_addr;
         break;
       }
       case '1':
@@ -131,19 +164,26 @@ int main(int argc, char** argv) {
   }
 
   bool gotList = false;
-  PlayListMonitor monitor([&](const PlayList& list) {
-    gotList = true;
-    if (!quiet) {
-      const std::string text = json ? FormatPlayListJson(list) : FormatPlayListTable(list);
-      std::fwrite(text.data(), 1, text.size(), stdout);
-      std::fflush(stdout);
-    }
-  });
+  PlayListMonitor monitor(
+      [&](const PlayList& list) {
+        gotList = true;
+        if (!quiet) {
+          const std::string text = json ? FormatPlayListJson(list) : FormatPlayListTable(list);
+          std::fwrite(text.data(), 1, text.size(), stdout);
+          std::fflush(stdout);
+        }
+      },
+      [](const MonitorEvent& e) {
+        const std::string text = FormatEventText(e);
+        if (!text.empty()) std::fprintf(stderr, "iptv-monitor: %s\n", text.c_str());
+      });
   monitor.KeepArrivals(stats);
+  if (expectSource) monitor.ExpectSource(*expectSource);
 
   const int64_t start = MonotonicNs();
   const int64_t deadline = duration >= 0 ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
   uint8_t buf[2048];
+  bool receiveFailed = false;
   while (!g_stop.load() && !(once && gotList)) {
     const int64_t now = MonotonicNs();
     if (now >= deadline) break;
@@ -151,22 +191,32 @@ int main(int argc, char** argv) {
     const int timeout = deadline == INT64_MAX ? 200 : static_cast<int>(leftMs < 200 ? leftMs : 200);
     size_t got = 0;
     int64_t arrival = 0;
-    const int r = socket.Receive(buf, sizeof buf, timeout, &got, &arrival);
+    uint32_t source = 0;
+    const int r = socket.Receive(buf, sizeof buf, timeout, &got, &arrival, &source);
     if (r < 0) {
       std::fprintf(stderr, "iptv-monitor: receive: %s\n", std::strerror(errno));
+      receiveFailed = true;
       break;
     }
     if (r == 0) continue;
     const size_t size = got < sizeof buf ? got : sizeof buf;  // an oversized one stays a wrong size
-    monitor.Feed(buf, size, arrival);
+    monitor.Feed(buf, size, arrival, source);
     if (stamps && size >= 4 && !json)
-      std::printf("%.6f cc=%u pusi=%u len=%zu\n", static_cast<double>(arrival) / 1e9, buf[3] & 0x0Fu,
-                  (buf[1] >> 6) & 1u, got);
+      std::printf("%.6f cc=%u pusi=%u len=%zu src=%s\n", static_cast<double>(arrival) / 1e9, buf[3] & 0x0Fu,
+                  (buf[1] >> 6) & 1u, got, FormatSourceAddress(source).c_str());
   }
 
   const MonitorCounters c = monitor.Counters();
+  const std::vector<CheckFailure> failed = FailedChecks(c);
   if (json) {
     std::string out = "{\"counters\":" + FormatCountersJson(c);
+    out += std::string(",\"checks\":{\"passed\":") + (failed.empty() ? "true" : "false") + ",\"failed\":[";
+    for (size_t i = 0; i < failed.size(); ++i) {
+      out += std::string(i ? "," : "") + "{\"check\":\"" + failed[i].key + "\",\"message\":";
+      AppendJsonString(out, failed[i].message);
+      out += "}";
+    }
+    out += "]}";
     if (stats) {
       auto sp = [](const Spacing& s) {
         char b[160];
@@ -188,5 +238,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fwrite(out.data(), 1, out.size(), stderr);
   }
-  return once && !gotList ? 1 : 0;
+  std::fflush(stdout);
+  for (const CheckFailure& f : failed) std::fprintf(stderr, "iptv-monitor: check failed: %s\n", f.message.c_str());
+  if (receiveFailed) return 2;
+  return failed.empty() ? 0 : 1;
 }

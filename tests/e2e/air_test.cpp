@@ -181,9 +181,10 @@ TEST_F(Air, MonitorProgramPrintsTheListOnce) {
   loop.Start(0);
   const std::string out = Shell(monitor + " --once --json --duration 20 2>/dev/null", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+  // The source is whatever address the system gave the unbound socket.
+  EXPECT_EQ(out.substr(0, out.find(",\"source\":\"")),
             "{\"version\":5,\"sections\":1,\"time\":\"2024-03-09 14:05:30\",\"programs\":[{\"number\":101,"
-            "\"group\":2,\"multicast\":\"239.1.2.3\",\"port\":1234,\"name\":\"abc\",\"hd\":1}]}\n");
+            "\"group\":2,\"multicast\":\"239.1.2.3\",\"port\":1234,\"name\":\"abc\",\"hd\":1}]");
   EXPECT_NE(out.find("\"play_lists\":1,"), std::string::npos) << out;
 }
 
