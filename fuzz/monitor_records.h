@@ -20,7 +20,7 @@
 #include <functional>
 #include <vector>
 
-#include "broadcast/crc32.h"
+#include "wire/crc32.h"
 #include "broadcast/packetizer.h"
 
 namespace monitor_fuzz {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "broadcast/wire_format.h"
+#include "wire/wire_format.h"
 #include "monitor/section_decoder.h"
 #include "monitor/ts_reassembler.h"
 
