@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "text/string_printf.h"
 #include "wire/wire_format.h"
 
 void PlayListCollector::Restart(const DecodedSection& s) {
@@ -88,16 +89,10 @@ MonitorCounters PlayListMonitor::Counters() const {
 
 namespace {
 
-std::string Printf(const char* fmt, auto... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
-}
-
 std::string TimeText(const DecodedTime& t) {
   if (!t.present) return "-";
   // The descriptor carries the year modulo 100.
-  return Printf("20%02u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return StringPrintf("20%02u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 void JsonString(std::string& out, const std::string& s) {
@@ -107,7 +102,7 @@ void JsonString(std::string& out, const std::string& s) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20 || c == 0x7F) {
-      out += Printf("\\u%04x", c);
+      out += StringPrintf("\\u%04x", c);
     } else {
       out += static_cast<char>(c);  // names are UTF-8 bytes; passed as they are
     }
@@ -118,14 +113,14 @@ void JsonString(std::string& out, const std::string& s) {
 }  // namespace
 
 std::string FormatPlayListTable(const PlayList& l) {
-  std::string out = Printf("play list version %u, %d section%s, %zu program%s, time %s\n", l.version, l.sections,
-                           l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
-                           TimeText(l.time).c_str());
+  std::string out = StringPrintf("play list version %u, %d section%s, %zu program%s, time %s\n", l.version, l.sections,
+                                 l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
+                                 TimeText(l.time).c_str());
   if (l.programs.empty()) return out;
   out += "  Number  Group  Multicast         Port  HD  Name\n";
   for (const DecodedProgram& p : l.programs) {
-    out +=
-        Printf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort, p.bHD);
+    out += StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort,
+                        p.bHD);
     out += p.name;
     out += '\n';
   }
@@ -133,7 +128,7 @@ std::string FormatPlayListTable(const PlayList& l) {
 }
 
 std::string FormatPlayListJson(const PlayList& l) {
-  std::string out = Printf("{\"version\":%u,\"sections\":%d,\"time\":", l.version, l.sections);
+  std::string out = StringPrintf("{\"version\":%u,\"sections\":%d,\"time\":", l.version, l.sections);
   if (l.time.present)
     JsonString(out, TimeText(l.time));
   else
@@ -141,10 +136,10 @@ std::string FormatPlayListJson(const PlayList& l) {
   out += ",\"programs\":[";
   for (size_t i = 0; i < l.programs.size(); ++i) {
     const DecodedProgram& p = l.programs[i];
-    out += Printf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "", p.nNumber,
-                  p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
+    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "",
+                        p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
     JsonString(out, p.name);
-    out += Printf(",\"hd\":%u}", p.bHD);
+    out += StringPrintf(",\"hd\":%u}", p.bHD);
   }
   out += "]}\n";
   return out;
@@ -171,23 +166,24 @@ std::vector<Field> Fields(const MonitorCounters& c) {
 
 std::string FormatCountersText(const MonitorCounters& c) {
   std::string out;
-  for (const Field& f : Fields(c)) out += Printf("%s: %llu\n", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c)) out += StringPrintf("%s: %llu\n", f.name, static_cast<unsigned long long>(f.value));
   out += "versions:";
-  for (int v : c.versions) out += Printf(" %d", v);
+  for (int v : c.versions) out += StringPrintf(" %d", v);
   out += '\n';
   return out;
 }
 
 std::string FormatCountersJson(const MonitorCounters& c) {
   std::string out = "{";
-  for (const Field& f : Fields(c)) out += Printf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c))
+    out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
   out += "\"versions\":[";
-  for (size_t i = 0; i < c.versions.size(); ++i) out += Printf(i ? ",%d" : "%d", c.versions[i]);
+  for (size_t i = 0; i < c.versions.size(); ++i) out += StringPrintf(i ? ",%d" : "%d", c.versions[i]);
   out += "]}";
   return out;
 }
 
 std::string FormatSpacingText(const char* what, const Spacing& s) {
-  return Printf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0, s.p10 / 1000.0,
-                s.p90 / 1000.0);
+  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0,
+                      s.p10 / 1000.0, s.p90 / 1000.0);
 }
