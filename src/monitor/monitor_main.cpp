@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "iptv_version.h"
 #include "monitor/play_list_monitor.h"
 #include "monitor/receive_socket.h"
 
@@ -33,7 +34,8 @@ void Usage(FILE* f) {
       "  -i, --interface ADDR  join on the interface with this IPv4 address\n"
       "                        (default: any, the system's choice)\n"
       "  -1, --once            stop after the first complete play list\n"
-      "  -t, --duration SEC    stop after SEC seconds (fractions allowed)\n"
+      "  -t, --duration SEC    stop after SEC seconds (fractions allowed; inf, or a\n"
+      "                        century or more, is no deadline)\n"
       "  -j, --json            print each play list as one line of JSON, and the\n"
       "                        counters at the end as a JSON object\n"
       "  -q, --quiet           do not print the play lists (counters only)\n"
@@ -43,6 +45,7 @@ void Usage(FILE* f) {
       "  -T, --timestamps      print each packet's arrival time (monotonic clock,\n"
       "                        seconds), continuity counter and unit start flag\n"
       "  -h, --help            show this text and exit\n"
+      "  -V, --version         show the version and exit\n"
       "\n"
       "At the end (after --once, --duration, SIGINT or SIGTERM) the counters go to\n"
       "standard error (standard output with --json): datagrams, packets, sections,\n"
@@ -61,6 +64,8 @@ int main(int argc, char** argv) {
   uint32_t iface = 0;
   bool once = false, json = false, quiet = false, stats = false, stamps = false;
   double duration = -1;
+  // One option a line: adding one is a one-line change.
+  // clang-format off
   static const option kOptions[] = {{"interface", required_argument, nullptr, 'i'},
                                     {"once", no_argument, nullptr, '1'},
                                     {"duration", required_argument, nullptr, 't'},
@@ -69,8 +74,10 @@ int main(int argc, char** argv) {
                                     {"stats", no_argument, nullptr, 's'},
                                     {"timestamps", no_argument, nullptr, 'T'},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, "i:1t:jqsTh", kOptions, nullptr)) != -1;) {
+  // clang-format on
+  for (int c; (c = getopt_long(argc, argv, "i:1t:jqsThV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'i': {
         in_addr a{};
@@ -108,6 +115,9 @@ int main(int argc, char** argv) {
       case 'h':
         Usage(stdout);
         return 0;
+      case 'V':
+        std::printf("iptv-monitor %s\n", IPTV_VERSION);
+        return 0;
       default:
         Usage(stderr);
         return 2;
@@ -142,7 +152,11 @@ int main(int argc, char** argv) {
   monitor.KeepArrivals(stats);
 
   const int64_t start = MonotonicNs();
-  const int64_t deadline = duration >= 0 ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
+  // A span longer than any run (inf, 1e300) is no deadline; the cap also
+  // keeps the nanoseconds well inside int64_t.
+  constexpr double kNoDeadlineSeconds = 100.0 * 365 * 24 * 3600;
+  const int64_t deadline =
+      duration >= 0 && duration < kNoDeadlineSeconds ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
   uint8_t buf[2048];
   while (!g_stop.load() && !(once && gotList)) {
     const int64_t now = MonotonicNs();
