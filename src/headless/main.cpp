@@ -16,11 +16,12 @@
 #include <string>
 
 #include "broadcast/broadcast_loop.h"
+#include "broadcast/log_queue.h"
 #include "broadcast/udp_socket.h"
-#include "headless/line_queue.h"
+#include "editing/program_editor.h"
+#include "headless/change_filter.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
-#include "editing/program_editor.h"
 
 namespace {
 
@@ -34,8 +35,9 @@ const char kUsage[] =
     "  --interface ADDR   send from the interface with this IPv4 address, or\n"
     "                     'Default' to let the system choose (default: the choice\n"
     "                     stored by the window, see README)\n"
-    "  --changes-only     print only log lines whose version or sent value differs\n"
-    "                     from the previous line's (one line per cycle otherwise)\n"
+    "  --changes-only     print the first log line and then only those that show a\n"
+    "                     new version, a new number of sections, or a send that\n"
+    "                     starts or stops failing (one line per cycle otherwise)\n"
     "  --help             show this text\n"
     "\n"
     "Standard output: one line per broadcast cycle,\n"
@@ -156,15 +158,15 @@ int main(int argc, char** argv) {
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
-  LineQueue lines;
+  LogQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
   loop.Start(g_dwSendAddr);
 
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
-    for (const std::string& line : lines.Take())
-      if (!changesOnly || filter.Keep(line)) out += line;
+    for (const LogQueue::Entry& e : lines.Take())
+      if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
   };
 

@@ -291,7 +291,7 @@ bool CSenderDlg::OnInitDialog() {
 // window icon; there is no client area of ours to paint then, so no paint
 // handler is needed for it.
 
-void CSenderDlg::AppendLog(const char* line) { m_logPane->AppendLog(line); }
+void CSenderDlg::AppendLog(const char* line, const CycleFields& fields) { m_logPane->AppendLog(line, fields); }
 
 QLineEdit* CSenderDlg::EditFor(FormField field) const {
   switch (field) {
