@@ -20,7 +20,7 @@ namespace {
 
 class StdoutSink : public LogSink {
  public:
-  void AppendLog(const char* line) override { std::fputs(line, stdout); }
+  void AppendLog(const char* line, const CycleFields&) override { std::fputs(line, stdout); }
 };
 
 }  // namespace

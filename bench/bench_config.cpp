@@ -27,7 +27,7 @@ std::vector<RowTexts> FullRows() {
     e.nPort = 10001;
     CopyField(e.szNote, std::string(127, 'r'));
     e.nGroup = i % 8;
-    e.bHD = i % 2;
+    e.bHD = static_cast<uint8_t>(i % 2);
     rows.push_back(FormatRow(i, e));
   }
   return rows;

@@ -23,9 +23,9 @@ bool StopEvent::Wait(uint32_t ms) {
   return true;
 }
 
-int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent) {
+int FormatCycleLine(char* line, size_t size, const CycleFields& f) {
   return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
-                       static_cast<int>(version), sections, static_cast<int>(rotation), len, sent);
+                       static_cast<int>(f.version), f.sections, static_cast<int>(f.rotation), f.len, f.sent);
 }
 
 uint32_t CycleWait(uint32_t sendRate, uint32_t pauseMs) {
@@ -65,32 +65,30 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
   int sent = 0;
   char line[1024];
   while (m_bStop.load() == 0) {
-    line[0] = '\0';
     std::memset(m_SectionBuf, 0, sizeof m_SectionBuf);
     uint8_t lastSection = 0;
     int len;
-    int leftOut = 0;
     uint8_t version;
     {
       std::lock_guard lock(g_TableGuard);
       const PlayListInput input{g_Programs, g_nProgramCount, g_nVersion.load(), &m_addresses};
-      len = BuildSection(m_SectionBuf, 0, lastSection, 0, input, m_clock, &leftOut);
+      len = BuildSection(m_SectionBuf, 0, lastSection, 0, input, m_clock);
       // The sections just built carry the old version; the new one goes on
       // the air from the next cycle.
       if (g_bListChanged.exchange(0) != 0) g_nVersion.store(NextVersion(g_nVersion.load()));
       version = g_nVersion.load();
     }
-    m_leftOut.store(leftOut, std::memory_order_relaxed);
     int sections = 0;
     while (sections < MAX_SECTIONS && m_SectionBuf[sections][0] == wire::TABLE_ID) ++sections;
-    FormatCycleLine(line, sizeof line, version, sections, rotation, len, sent);
+    const CycleFields fields{version, sections, rotation, len, sent};
+    FormatCycleLine(line, sizeof line, fields);
     sent = 0;
     if (sections != 0) {
       const int index = rotation % sections;
       ++rotation;  // eight bits: 255 wraps to 0
       sent = SendSection(m_socket, m_pause, destination, m_SectionBuf[index], g_nContinuity, false);
     }
-    if (line[0] != '\0') m_log.AppendLog(line);
+    m_log.AppendLog(line, fields);
     m_cycles.fetch_add(1, std::memory_order_relaxed);
     // The last packet's pause and the send period follow each other with
     // nothing between but the log hand-over, so they are one timed wait:

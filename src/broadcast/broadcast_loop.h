@@ -13,12 +13,24 @@
 #include "broadcast/packetizer.h"
 #include "broadcast/section_encoder.h"
 
-// Takes one log line per cycle. Called on the broadcast thread; must hand
-// the line over and return without waiting for whoever shows it.
+// What one cycle's log line shows, handed over beside its text so that
+// nobody has to parse the text back.
+struct CycleFields {
+  unsigned version = 0;   // the version on the air from the next cycle
+  int sections = 0;       // sections the list takes, 0 when it is empty
+  unsigned rotation = 0;  // the rotation counter before this cycle's send
+  int len = 0;            // what the encoder returned
+  int sent = 0;           // the previous cycle's send: bytes, 0 for none, < 0 on failure
+  bool operator==(const CycleFields&) const = default;
+};
+
+// Takes one log line per cycle with its fields. Called on the broadcast
+// thread; must hand the line over and return without waiting for whoever
+// shows it.
 class LogSink {
  public:
   virtual ~LogSink() = default;
-  virtual void AppendLog(const char* line) = 0;
+  virtual void AppendLog(const char* line, const CycleFields& fields) = 0;
 };
 
 // An auto-reset event: Set() wakes one wait, or the next one if nobody
@@ -37,7 +49,7 @@ class StopEvent {
 };
 
 // The log line of one cycle, exactly as receivers' operators know it.
-int FormatCycleLine(char* line, size_t size, unsigned version, int sections, unsigned rotation, int len, int sent);
+int FormatCycleLine(char* line, size_t size, const CycleFields& fields);
 
 // The wait after a cycle: the send period plus the pause owed after the
 // section's last packet. All ones (wait for the stop alone) stays so; a sum
@@ -66,9 +78,6 @@ class BroadcastLoop {
   void Stop();
   bool Running() const { return m_hThread.joinable(); }
 
-  // Programs the last cycle had to leave off the air (more than six
-  // sections' worth), for the operator's messages.
-  int ProgramsLeftOut() const { return m_leftOut.load(std::memory_order_relaxed); }
   // Completed cycles, for tests and figures.
   uint64_t Cycles() const { return m_cycles.load(std::memory_order_relaxed); }
 
@@ -87,6 +96,5 @@ class BroadcastLoop {
   StopEvent m_hStopEvent;
   std::thread m_hThread;
   bool m_started = false;
-  std::atomic<int> m_leftOut{0};
   std::atomic<uint64_t> m_cycles{0};
 };

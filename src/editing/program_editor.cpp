@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "broadcast/section_encoder.h"
+#include "text/string_printf.h"
 
 namespace {
 
@@ -17,16 +18,11 @@ constexpr const char* kNumberPrompt = "“请填入一个正整数。”";
 constexpr size_t kMaxTextBytes = sizeof(ProgramEntry::szName) - 1;  // 127, szNote alike
 static_assert(sizeof(ProgramEntry::szName) == sizeof(ProgramEntry::szNote));
 
-std::string Format(const char* format, auto... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
-}
-
 // The standard dotted form of an address, as inet_ntoa gives it: no leading
 // zeros, so a hand-edited "224.002.002.001" never equals it.
 std::string AddressText(uint32_t hostOrder) {
-  return Format("%u.%u.%u.%u", hostOrder >> 24, (hostOrder >> 16) & 0xFF, (hostOrder >> 8) & 0xFF, hostOrder & 0xFF);
+  return StringPrintf("%u.%u.%u.%u", hostOrder >> 24, (hostOrder >> 16) & 0xFF, (hostOrder >> 8) & 0xFF,
+                      hostOrder & 0xFF);
 }
 
 std::string StoredAddress(const ProgramEntry& e) {
@@ -126,7 +122,7 @@ int ProgramEditor::LoadAndPublish(bool holdNotice) {
   PlayListFits(g_Programs, count, &leftOut);
   m_heldNotice.clear();
   if (leftOut > 0) {
-    m_heldNotice = Format(
+    m_heldNotice = StringPrintf(
         "%d of the %d programs loaded do not fit into the play list (%d sections of %d bytes) and are not broadcast",
         leftOut, count, MAX_SECTIONS, SECTION_SIZE);
     if (!holdNotice) ShowHeldNotice();
@@ -182,11 +178,11 @@ bool ProgramEditor::TextsAcceptable() {
   const std::pair<const char*, const std::string*> texts[] = {{"Name", &m_strName}, {"Remark", &m_strNote}};
   for (const auto& [label, text] : texts) {
     if (text->find_first_of(":\r\n") != std::string::npos) {
-      m_prompter.ShowMessage(Format("%s must not contain ':' or a line break", label));
+      m_prompter.ShowMessage(StringPrintf("%s must not contain ':' or a line break", label));
       return false;
     }
     if (text->size() > kMaxTextBytes) {
-      m_prompter.ShowMessage(Format("%s is too long: at most %zu bytes", label, kMaxTextBytes));
+      m_prompter.ShowMessage(StringPrintf("%s is too long: at most %zu bytes", label, kMaxTextBytes));
       return false;
     }
   }
@@ -205,18 +201,18 @@ bool ProgramEditor::StillFits(const std::vector<ProgramEntry>& changed, int curr
   PlayListFits(g_Programs, currentCount, &leftBefore);
   if (leftAfter <= leftBefore) return true;
   m_prompter.ShowMessage(
-      Format("The play list is full: it must fit into %d sections of %d bytes. Shorten names "
-             "or remove programs first",
-             MAX_SECTIONS, SECTION_SIZE));
+      StringPrintf("The play list is full: it must fit into %d sections of %d bytes. Shorten names "
+                   "or remove programs first",
+                   MAX_SECTIONS, SECTION_SIZE));
   return false;
 }
 
 void ProgramEditor::OnAdd() {
   UpdateData(true);  // a refused field leaves the members as they were; go on regardless
   if (m_nNumber == 0) return m_prompter.ShowMessage("Program number should be 1-65535");
-  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(StringPrintf("%s%s", "Multicast", "is empty"));
   const int n = static_cast<int>(m_rows.size());
-  if (n >= MAX_PROGRAMS) return m_prompter.ShowMessage(Format("%s:%d", "Multicast MAX", MAX_PROGRAMS));
+  if (n >= MAX_PROGRAMS) return m_prompter.ShowMessage(StringPrintf("%s:%d", "Multicast MAX", MAX_PROGRAMS));
   if (!TextsAcceptable()) return;
   const std::string address = AddressText(m_form.Address());
   const ProgramEntry entry = EntryFromForm(address);
@@ -230,7 +226,7 @@ void ProgramEditor::OnAdd() {
     const ProgramEntry& e = g_Programs[i];
     if (!SharesAddress(e, address, m_nPort)) continue;
     const std::string question =
-        Format("%s:%d:%s", StoredAddress(e).c_str(), e.nPort, "has been exist, are you sure to add it?");
+        StringPrintf("%s:%d:%s", StoredAddress(e).c_str(), e.nPort, "has been exist, are you sure to add it?");
     if (!m_prompter.AskOkCancel(question, "Warning")) return;
   }
 
@@ -244,9 +240,9 @@ void ProgramEditor::OnAdd() {
 
 void ProgramEditor::OnModify() {
   UpdateData(true);
-  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
-  if (m_nPort == 0) return m_prompter.ShowMessage(Format("%s %s", "Port", "is empty"));
-  if (m_nNumber == 0) return m_prompter.ShowMessage(Format("%s %s", "Number", "is empty"));
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(StringPrintf("%s%s", "Multicast", "is empty"));
+  if (m_nPort == 0) return m_prompter.ShowMessage(StringPrintf("%s %s", "Port", "is empty"));
+  if (m_nNumber == 0) return m_prompter.ShowMessage(StringPrintf("%s %s", "Number", "is empty"));
   const std::string address = AddressText(m_form.Address());
   const int n = static_cast<int>(m_rows.size());
   // Only a click on an existing row sets the row, so it is always inside
@@ -262,7 +258,7 @@ void ProgramEditor::OnModify() {
     const ProgramEntry& e = g_Programs[i];
     if (!SharesAddress(e, address, m_nPort)) continue;
     return m_prompter.ShowMessage(
-        Format("%s:%d::%s:%d,%s", "Same program address", i + 1, StoredAddress(e).c_str(), e.nPort, "Exist"));
+        StringPrintf("%s:%d::%s:%d,%s", "Same program address", i + 1, StoredAddress(e).c_str(), e.nPort, "Exist"));
   }
 
   const ProgramEntry entry = EntryFromForm(address);
@@ -282,8 +278,8 @@ void ProgramEditor::OnModify() {
 
 void ProgramEditor::OnDelete() {
   UpdateData(true);
-  if (m_form.AddressBlank()) return m_prompter.ShowMessage(Format("%s%s", "Multicast", "is empty"));
-  if (m_nPort == 0) return m_prompter.ShowMessage(Format("%s%s", "Port", "is empty"));
+  if (m_form.AddressBlank()) return m_prompter.ShowMessage(StringPrintf("%s%s", "Multicast", "is empty"));
+  if (m_nPort == 0) return m_prompter.ShowMessage(StringPrintf("%s%s", "Port", "is empty"));
   const std::string address = AddressText(m_form.Address());
   const int n = static_cast<int>(m_rows.size());
   int found = -1;

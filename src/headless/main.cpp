@@ -4,6 +4,7 @@
 // SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM stop
 // the broadcast and exit 0 within the rest of one cycle.
 #include <arpa/inet.h>
+#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -16,11 +17,14 @@
 #include <string>
 
 #include "broadcast/broadcast_loop.h"
+#include "broadcast/log_queue.h"
 #include "broadcast/udp_socket.h"
-#include "headless/line_queue.h"
+#include "editing/program_editor.h"
+#include "headless/change_filter.h"
+#include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
-#include "editing/program_editor.h"
+#include "text/string_printf.h"
 
 namespace {
 
@@ -30,13 +34,15 @@ const char kUsage[] =
     "188-byte transport packets on PID 0x0010) to 224.1.1.1:10001, without a window.\n"
     "\n"
     "  --config PATH      the program list to load (default: config.txt beside this\n"
-    "                     executable)\n"
+    "                     executable); also --config=PATH, as for every value\n"
     "  --interface ADDR   send from the interface with this IPv4 address, or\n"
     "                     'Default' to let the system choose (default: the choice\n"
     "                     stored by the window, see README)\n"
-    "  --changes-only     print only log lines whose version or sent value differs\n"
-    "                     from the previous line's (one line per cycle otherwise)\n"
+    "  --changes-only     print the first log line and then only those that show a\n"
+    "                     new version, a new number of sections, or a send that\n"
+    "                     starts or stops failing (one line per cycle otherwise)\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "\n"
     "Standard output: one line per broadcast cycle,\n"
     "  play list:update,section(VV):SECTIONS,ROTATION,len:BYTES,sent:SENT,\n"
@@ -48,7 +54,35 @@ const char kUsage[] =
     "  SIGUSR1   step the play-list version (as \"Force Update\")\n"
     "  SIGINT, SIGTERM   stop the broadcast and exit 0\n"
     "\n"
-    "The file is only read here, never written.\n";
+    "The file is only read here, never written.\n"
+    "\n"
+    "Exit status: 0 after SIGINT or SIGTERM; 1 when the runner cannot go on (the\n"
+    "signals cannot be taken or waited for); 2 on a bad option or address.\n";
+
+// Long options without a short form take values past the character range.
+enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion };
+
+// One option a line: adding one is a line here and a case in main.
+// clang-format off
+const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
+                           {"interface", required_argument, nullptr, kOptInterface},
+                           {"changes-only", no_argument, nullptr, kOptChangesOnly},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, kOptVersion},
+                           {nullptr, 0, nullptr, 0}};
+// clang-format on
+
+const char* OptionName(int val) {
+  for (const option& o : kOptions)
+    if (o.name != nullptr && o.val == val) return o.name;
+  return nullptr;
+}
+
+// A bad command line: the reason, the usage, status 2.
+int BadUsage(const std::string& reason) {
+  std::fprintf(stderr, "iptv-headless: %s\n\n%s", reason.c_str(), kUsage);
+  return 2;
+}
 
 // The form of a runner without a window: the members' texts are kept, so the
 // editor's exchange works, and nothing is shown.
@@ -102,22 +136,35 @@ int main(int argc, char** argv) {
   std::string configPath;
   std::string interface;
   bool changesOnly = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--config" && i + 1 < argc) {
-      configPath = argv[++i];
-    } else if (arg == "--interface" && i + 1 < argc) {
-      interface = argv[++i];
-    } else if (arg == "--changes-only") {
-      changesOnly = true;
-    } else {
-      std::fprintf(stderr, "iptv-headless: unknown option '%s'\n\n%s", arg.c_str(), kUsage);
-      return 2;
+  opterr = 0;  // our own messages, each followed by the usage
+  for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      case kOptVersion:
+        std::printf("iptv-headless %s\n", IPTV_VERSION);
+        return 0;
+      case kOptConfig:
+        configPath = optarg;
+        if (configPath.empty()) return BadUsage("--config needs a path");
+        break;
+      case kOptInterface:
+        interface = optarg;
+        if (interface.empty()) return BadUsage("--interface needs an IPv4 address or Default");
+        break;
+      case kOptChangesOnly:
+        changesOnly = true;
+        break;
+      case ':':
+        return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));
+      default:  // '?': unknown, or a value given to an option that takes none
+        if (const char* name = OptionName(optopt)) return BadUsage(StringPrintf("--%s takes no value", name));
+        if (optopt != 0) return BadUsage(StringPrintf("unknown option '-%c'", optopt));
+        return BadUsage(StringPrintf("unknown option '%s'", argv[optind - 1]));
     }
   }
+  if (optind < argc) return BadUsage(StringPrintf("unexpected argument '%s'", argv[optind]));
   if (configPath.empty()) configPath = ConfigPathBesideExecutable();
 
   // The signals are taken from a signalfd by the main thread; blocked before
@@ -156,18 +203,19 @@ int main(int argc, char** argv) {
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
-  LineQueue lines;
+  LogQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
   loop.Start(g_dwSendAddr);
 
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
-    for (const std::string& line : lines.Take())
-      if (!changesOnly || filter.Keep(line)) out += line;
+    for (const LogQueue::Entry& e : lines.Take())
+      if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
   };
 
+  int status = 0;
   bool running = true;
   while (running) {
     // Signals at once; log lines in batches, five times a second, which
@@ -176,6 +224,10 @@ int main(int argc, char** argv) {
     const int ready = poll(fds, 1, 200);
     if (ready < 0) {
       if (errno == EINTR) continue;
+      // The runner can no longer be stopped by its signals: end the
+      // broadcast and say so, with a status a supervisor reads as a failure.
+      std::fprintf(stderr, "iptv-headless: waiting for signals failed: %s\n", std::strerror(errno));
+      status = 1;
       break;
     }
     flush();
@@ -200,5 +252,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "iptv-headless: %llu log lines dropped while standard output was blocked\n",
                  static_cast<unsigned long long>(lines.Dropped()));
   close(sigFd);
-  return 0;
+  return status;
 }

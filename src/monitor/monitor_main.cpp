@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "iptv_version.h"
 #include "monitor/play_list_monitor.h"
 #include "monitor/receive_socket.h"
 
@@ -44,7 +45,8 @@ void Usage(FILE* f) {
       "                        datagrams are decoded; any other source is counted,\n"
       "                        reported and fails the checks\n"
       "  -1, --once            stop after the first complete play list\n"
-      "  -t, --duration SEC    stop after SEC seconds (fractions allowed)\n"
+      "  -t, --duration SEC    stop after SEC seconds (fractions allowed; inf, or a\n"
+      "                        century or more, is no deadline)\n"
       "  -j, --json            print each play list as one line of JSON, and the\n"
       "                        counters at the end as a JSON object\n"
       "  -q, --quiet           do not print the play lists (counters only)\n"
@@ -55,6 +57,7 @@ void Usage(FILE* f) {
       "                        seconds), continuity counter, unit start flag and\n"
       "                        source address\n"
       "  -h, --help            show this text and exit\n"
+      "  -V, --version         show the version and exit\n"
       "\n"
       "At the end (after --once, --duration, SIGINT or SIGTERM) the counters go to\n"
       "standard error (standard output with --json): datagrams, packets, sections,\n"
@@ -84,6 +87,8 @@ int main(int argc, char** argv) {
   std::optional<uint32_t> expectSource;
   bool once = false, json = false, quiet = false, stats = false, stamps = false;
   double duration = -1;
+  // One option a line: adding one is a one-line change.
+  // clang-format off
   static const option kOptions[] = {{"interface", required_argument, nullptr, 'i'},
                                     {"once", no_argument, nullptr, '1'},
                                     {"duration", required_argument, nullptr, 't'},
@@ -93,8 +98,10 @@ int main(int argc, char** argv) {
                                     {"timestamps", no_argument, nullptr, 'T'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {"expect-source", required_argument, nullptr, kExpectSource},
+                                    {"version", no_argument, nullptr, 'V'},
                                     {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, "i:1t:jqsTh", kOptions, nullptr)) != -1;) {
+  // clang-format on
+  for (int c; (c = getopt_long(argc, argv, "i:1t:jqsThV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'i': {
         in_addr a{};
@@ -141,6 +148,9 @@ int main(int argc, char** argv) {
       case 'h':
         Usage(stdout);
         return 0;
+      case 'V':
+        std::printf("iptv-monitor %s\n", IPTV_VERSION);
+        return 0;
       default:
         Usage(stderr);
         return 2;
@@ -181,7 +191,11 @@ int main(int argc, char** argv) {
   if (expectSource) monitor.ExpectSource(*expectSource);
 
   const int64_t start = MonotonicNs();
-  const int64_t deadline = duration >= 0 ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
+  // A span longer than any run (inf, 1e300) is no deadline; the cap also
+  // keeps the nanoseconds well inside int64_t.
+  constexpr double kNoDeadlineSeconds = 100.0 * 365 * 24 * 3600;
+  const int64_t deadline =
+      duration >= 0 && duration < kNoDeadlineSeconds ? start + static_cast<int64_t>(duration * 1e9) : INT64_MAX;
   uint8_t buf[2048];
   bool receiveFailed = false;
   while (!g_stop.load() && !(once && gotList)) {

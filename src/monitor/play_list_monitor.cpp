@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "text/string_printf.h"
 #include "wire/wire_format.h"
 
 bool PlayListCollector::SameContent(const DecodedSection& a, const DecodedSection& b) {
@@ -197,16 +198,6 @@ MonitorCounters PlayListMonitor::Counters() const {
   return c;
 }
 
-namespace {
-
-std::string Printf(const char* fmt, auto... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
-}
-
-}  // namespace
-
 std::string FormatSourceAddress(uint32_t address) {
   char text[INET_ADDRSTRLEN] = {};
   in_addr a{};
@@ -218,25 +209,25 @@ std::string FormatSourceAddress(uint32_t address) {
 std::string FormatEventText(const MonitorEvent& e) {
   const std::string from = FormatSourceAddress(e.source);
   if (e.kind == MonitorEvent::Kind::Conflict)
-    return Printf(
+    return StringPrintf(
         "conflict: section %u of version %u from %s came again with other content; collecting version %u "
         "again",
         e.sectionNumber, e.version, from.c_str(), e.version);
   if (e.expected) return "";
   if (!e.decoded)
-    return Printf("another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
+    return StringPrintf("another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
                   from.c_str(), e.sources);
-  return Printf("another source sends to the group: %s (%d sources now); its sections are kept apart", from.c_str(),
+  return StringPrintf("another source sends to the group: %s (%d sources now); its sections are kept apart", from.c_str(),
                 e.sources);
 }
 
 std::vector<CheckFailure> FailedChecks(const MonitorCounters& c) {
   std::vector<CheckFailure> failed;
   if (c.crcErrors != 0)
-    failed.push_back({"crc_errors", Printf("%llu CRC errors", static_cast<unsigned long long>(c.crcErrors))});
+    failed.push_back({"crc_errors", StringPrintf("%llu CRC errors", static_cast<unsigned long long>(c.crcErrors))});
   if (c.ts.continuityErrors != 0)
     failed.push_back({"continuity_errors",
-                      Printf("%llu continuity errors", static_cast<unsigned long long>(c.ts.continuityErrors))});
+                      StringPrintf("%llu continuity errors", static_cast<unsigned long long>(c.ts.continuityErrors))});
   // Without an expected source the first one seen is taken for the sender.
   std::string others;
   for (const SourceSeen& s : c.sources) {
@@ -305,7 +296,7 @@ bool IsUtf8(std::string_view s) {
 std::string EscapeForTerminal(std::string_view s) {
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  auto hex = [&](unsigned char b) { out += Printf("\\x%02X", b); };
+  auto hex = [&](unsigned char b) { out += StringPrintf("\\x%02X", b); };
   for (size_t i = 0; i < s.size();) {
     const unsigned char b = p[i];
     const size_t len = Utf8CharLength(p + i, s.size() - i);
@@ -334,13 +325,13 @@ void AppendJsonString(std::string& out, std::string_view s) {
       out += '\\';
       out += static_cast<char>(b);
     } else if (len == 0) {
-      out += Printf("\\u%04x", b);  // not UTF-8: the byte as ISO 8859-1
+      out += StringPrintf("\\u%04x", b);  // not UTF-8: the byte as ISO 8859-1
     } else if (b < 0x20 || b == 0x7F) {
-      out += Printf("\\u%04x", b);
+      out += StringPrintf("\\u%04x", b);
     } else if (len == 2 && b == 0xC2 && p[i + 1] < 0xA0) {
-      out += Printf("\\u%04x", p[i + 1]);
+      out += StringPrintf("\\u%04x", p[i + 1]);
     } else if (len == 3 && b == 0xE2 && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
-      out += Printf("\\u%04x", 0x2000 + (p[i + 2] - 0x80));  // U+2028, U+2029 end lines in JavaScript
+      out += StringPrintf("\\u%04x", 0x2000 + (p[i + 2] - 0x80));  // U+2028, U+2029 end lines in JavaScript
     } else {
       out.append(s.substr(i, len));
     }
@@ -354,20 +345,20 @@ namespace {
 std::string TimeText(const DecodedTime& t) {
   if (!t.present) return "-";
   // The descriptor carries the year modulo 100.
-  return Printf("20%02u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return StringPrintf("20%02u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 }  // namespace
 
 std::string FormatPlayListTable(const PlayList& l) {
-  std::string out = Printf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version,
+  std::string out = StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version,
                            l.sections, l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
                            TimeText(l.time).c_str(), FormatSourceAddress(l.source).c_str());
   if (l.programs.empty()) return out;
   out += "  Number  Group  Multicast         Port  HD  Name\n";
   for (const DecodedProgram& p : l.programs) {
     out +=
-        Printf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort, p.bHD);
+        StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort, p.bHD);
     // A name is bytes from the air: a line break or an escape sequence in it
     // must not make a row of its own or reach the terminal.
     out += EscapeForTerminal(p.name);
@@ -377,7 +368,7 @@ std::string FormatPlayListTable(const PlayList& l) {
 }
 
 std::string FormatPlayListJson(const PlayList& l) {
-  std::string out = Printf("{\"version\":%u,\"sections\":%d,\"time\":", l.version, l.sections);
+  std::string out = StringPrintf("{\"version\":%u,\"sections\":%d,\"time\":", l.version, l.sections);
   if (l.time.present)
     AppendJsonString(out, TimeText(l.time));
   else
@@ -385,15 +376,15 @@ std::string FormatPlayListJson(const PlayList& l) {
   out += ",\"programs\":[";
   for (size_t i = 0; i < l.programs.size(); ++i) {
     const DecodedProgram& p = l.programs[i];
-    out += Printf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "", p.nNumber,
+    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "", p.nNumber,
                   p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
     AppendJsonString(out, p.name);
     if (!IsUtf8(p.name)) {
       out += ",\"name_hex\":\"";
-      for (unsigned char c : p.name) out += Printf("%02x", c);
+      for (unsigned char c : p.name) out += StringPrintf("%02x", c);
       out += '"';
     }
-    out += Printf(",\"hd\":%u}", p.bHD);
+    out += StringPrintf(",\"hd\":%u}", p.bHD);
   }
   out += "],\"source\":\"" + FormatSourceAddress(l.source) + "\"}\n";
   return out;
@@ -428,7 +419,7 @@ std::vector<Field> Fields(const MonitorCounters& c) {
 
 std::string VersionList(const std::vector<int>& versions, const char* sep) {
   std::string out;
-  for (size_t i = 0; i < versions.size(); ++i) out += Printf("%s%d", i ? sep : "", versions[i]);
+  for (size_t i = 0; i < versions.size(); ++i) out += StringPrintf("%s%d", i ? sep : "", versions[i]);
   return out;
 }
 
@@ -440,12 +431,12 @@ bool IsExpected(const MonitorCounters& c, const SourceSeen& s) {
 
 std::string FormatCountersText(const MonitorCounters& c) {
   std::string out;
-  for (const Field& f : Fields(c)) out += Printf("%s: %llu\n", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c)) out += StringPrintf("%s: %llu\n", f.name, static_cast<unsigned long long>(f.value));
   out += "versions:";
   if (!c.versions.empty()) out += " " + VersionList(c.versions, " ");
   out += '\n';
   for (const SourceSeen& s : c.sources) {
-    out += Printf("source %s%s: datagrams %llu, play lists %llu, conflicts %llu, versions",
+    out += StringPrintf("source %s%s: datagrams %llu, play lists %llu, conflicts %llu, versions",
                   FormatSourceAddress(s.address).c_str(),
                   IsExpected(c, s) ? " (expected)"
                   : s.decoded      ? ""
@@ -460,11 +451,11 @@ std::string FormatCountersText(const MonitorCounters& c) {
 
 std::string FormatCountersJson(const MonitorCounters& c) {
   std::string out = "{";
-  for (const Field& f : Fields(c)) out += Printf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c)) out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
   out += "\"versions\":[" + VersionList(c.versions, ",") + "],\"sources\":[";
   for (size_t i = 0; i < c.sources.size(); ++i) {
     const SourceSeen& s = c.sources[i];
-    out += Printf(
+    out += StringPrintf(
         "%s{\"address\":\"%s\",\"datagrams\":%llu,\"play_lists\":%llu,\"conflicts\":%llu,\"decoded\":%s,"
         "\"expected\":%s,\"versions\":[",
         i ? "," : "", FormatSourceAddress(s.address).c_str(), static_cast<unsigned long long>(s.datagrams),
@@ -479,6 +470,6 @@ std::string FormatCountersJson(const MonitorCounters& c) {
 }
 
 std::string FormatSpacingText(const char* what, const Spacing& s) {
-  return Printf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0, s.p10 / 1000.0,
+  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0, s.p10 / 1000.0,
                 s.p90 / 1000.0);
 }

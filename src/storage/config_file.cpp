@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "text/string_printf.h"
+
 namespace {
 
 constexpr char kHeader[] = "IPTV multicast IP List";
@@ -39,13 +41,6 @@ bool ReadPiece(std::istream& in, size_t limit, std::string& piece) {
   if (piece.empty()) return false;
   if (size_t nul = piece.find('\0'); nul != std::string::npos) piece.resize(nul);
   return true;
-}
-
-std::string Format(const char* fmt, const std::string& a, const std::string& b = {}) {
-  const int n = std::snprintf(nullptr, 0, fmt, a.c_str(), b.c_str());
-  std::string out(static_cast<size_t>(n), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, a.c_str(), b.c_str());
-  return out;
 }
 
 enum class LineResult { Stored, BadAddress, Incomplete };
@@ -112,7 +107,7 @@ LineResult ReadProgram(std::string_view rest, ProgramEntry& e, bool& cut, Prompt
                 {kFieldPort, "port"},
                 {kFieldNote, "note"}};
   for (const auto& f : kNamed) {
-    if (!(mask & f.bit)) msg += Format("'%s',", f.name);
+    if (!(mask & f.bit)) msg += StringPrintf("'%s',", f.name);
   }
   messages.ShowMessage(msg);
   return LineResult::Incomplete;
@@ -126,7 +121,7 @@ LoadedConfig LoadConfigFrom(std::istream& in, const std::string& path, Prompter&
   std::string line;
 
   if (!ReadPiece(in, kHeaderLineLimit, line)) {
-    messages.ShowMessage(Format("错误的配置文件:%s,%s;", path, ""));
+    messages.ShowMessage(StringPrintf("错误的配置文件:%s,%s;", path.c_str(), ""));
     return out;
   }
   // The header's own CR LF is dropped before the compare, so a header
@@ -166,17 +161,18 @@ LoadedConfig LoadConfigFrom(std::istream& in, const std::string& path, Prompter&
       out.programs.push_back(e);
       cutPrograms += cut;
     } else {
-      messages.ShowMessage(Format("未知格式:%s", key));
+      messages.ShowMessage(StringPrintf("未知格式:%s", key.c_str()));
     }
   }
 
   if (skippedPrograms > 0) {
-    messages.ShowMessage(Format("%s: %s program line(s) after the 300th were not loaded; the list holds at most 300.",
-                                path, std::to_string(skippedPrograms)));
+    messages.ShowMessage(
+        StringPrintf("%s: %d program line(s) after the 300th were not loaded; the list holds at most 300.",
+                     path.c_str(), skippedPrograms));
   }
   if (cutPrograms > 0) {
-    messages.ShowMessage(Format("%s: %s program(s) had a name or remark longer than 127 bytes; it was cut to fit.",
-                                path, std::to_string(cutPrograms)));
+    messages.ShowMessage(StringPrintf(
+        "%s: %d program(s) had a name or remark longer than 127 bytes; it was cut to fit.", path.c_str(), cutPrograms));
   }
   return out;
 }

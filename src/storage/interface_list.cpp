@@ -10,8 +10,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
+
+struct FreeIfaddrs {
+  void operator()(ifaddrs* list) const { freeifaddrs(list); }
+};
 
 struct Link {
   int index;
@@ -28,13 +33,14 @@ bool BelongsTo(const char* addrName, const std::string& linkName) {
 
 std::vector<std::string> FillInterfaceList() {
   std::vector<std::string> list;
-  ifaddrs* all = nullptr;
+  ifaddrs* first = nullptr;
   // getifaddrs reads the links and addresses of this process's network
   // namespace; /sys/class/net would show the namespace sysfs was mounted in.
-  if (getifaddrs(&all) != 0) return list;
+  if (getifaddrs(&first) != 0) return list;
+  const std::unique_ptr<ifaddrs, FreeIfaddrs> all(first);
 
   std::vector<Link> links;
-  for (const ifaddrs* ifa = all; ifa != nullptr; ifa = ifa->ifa_next) {
+  for (const ifaddrs* ifa = all.get(); ifa != nullptr; ifa = ifa->ifa_next) {
     if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_PACKET) continue;
     if ((ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
     const auto* ll = reinterpret_cast<const sockaddr_ll*>(ifa->ifa_addr);
@@ -46,7 +52,7 @@ std::vector<std::string> FillInterfaceList() {
   for (const Link& link : links) {
     std::string text = "0.0.0.0";
     // The kernel lists an interface's primary address first.
-    for (const ifaddrs* ifa = all; ifa != nullptr; ifa = ifa->ifa_next) {
+    for (const ifaddrs* ifa = all.get(); ifa != nullptr; ifa = ifa->ifa_next) {
       if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET) continue;
       if (!BelongsTo(ifa->ifa_name, link.name)) continue;
       char dotted[INET_ADDRSTRLEN] = {};
@@ -56,6 +62,5 @@ std::vector<std::string> FillInterfaceList() {
     }
     list.push_back(std::move(text));
   }
-  freeifaddrs(all);
   return list;
 }

@@ -10,12 +10,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace {
 
 enum class EntryKind { Directory, File };
+
+struct CloseDir {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
 
 // A key or value name becomes a file name: nothing that could leave the
 // store's directory or name a path is accepted.
@@ -53,15 +58,14 @@ bool IsKind(const std::string& path, EntryKind kind) {
 // hand-made copies differ only in case, the byte-wise smallest wins, so
 // every spelling finds the same one.
 std::optional<std::string> FindEntry(const std::string& dir, const std::string& name, EntryKind kind) {
-  DIR* d = ::opendir(dir.c_str());
+  const std::unique_ptr<DIR, CloseDir> d(::opendir(dir.c_str()));
   if (d == nullptr) return std::nullopt;
   std::optional<std::string> found;
-  while (const dirent* e = ::readdir(d)) {
+  while (const dirent* e = ::readdir(d.get())) {
     if (strcasecmp(e->d_name, name.c_str()) != 0) continue;
     if (!IsKind(dir + "/" + e->d_name, kind)) continue;
     if (!found || std::strcmp(e->d_name, found->c_str()) < 0) found = e->d_name;
   }
-  ::closedir(d);
   return found;
 }
 

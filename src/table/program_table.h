@@ -79,5 +79,5 @@ void SortByNumber(ProgramEntry* entries, int count);
 void RefreshTableLocked(int count, bool orderByNumber, std::vector<RowTexts>& rows);
 
 // Puts the table back to its process start state (all zero, no programs,
-// flag down, version 0). For tests and the headless runner's start.
+// flag down, version 0). For tests and benchmarks.
 void ResetProgramTable();

@@ -14,17 +14,9 @@ std::atomic<int32_t> g_bStopPrint{0};
 LogPane::LogPane(QPlainTextEdit* pane, QPushButton* stopPrint, QObject* parent)
     : QObject(parent), m_pane(pane), m_stopPrint(stopPrint) {}
 
-void LogPane::AppendLog(const char* line) {
+void LogPane::AppendLog(const char* line, const CycleFields& fields) {
   if (g_bStopPrint.load(std::memory_order_relaxed) != 0) return;
-  // The loop's lines end in CR LF; the pane separates lines by LF alone.
-  QString text = QString::fromUtf8(line);
-  text.remove(QLatin1Char('\r'));
-  {
-    std::lock_guard lock(m_queueGuard);
-    m_queue.push_back(std::move(text));
-    if (m_flushPending) return;
-    m_flushPending = true;
-  }
+  if (!m_queue.Push(line, fields)) return;  // a flush is on its way already
   // The first line of a batch asks the window thread for a flush a little
   // later. Queued with this object as context: never waits for the window
   // thread, and goes away with the pane.
@@ -33,13 +25,12 @@ void LogPane::AppendLog(const char* line) {
 }
 
 void LogPane::Flush() {
-  std::deque<QString> lines;
-  {
-    std::lock_guard lock(m_queueGuard);
-    lines.swap(m_queue);
-    m_flushPending = false;
+  for (const LogQueue::Entry& entry : m_queue.Take()) {
+    // The loop's lines end in CR LF; the pane separates lines by LF alone.
+    QString text = QString::fromUtf8(entry.line);
+    text.remove(QLatin1Char('\r'));
+    ShowLine(text);
   }
-  for (const QString& line : lines) ShowLine(line);
   // The end of the log in view, as after every line.
   m_pane->verticalScrollBar()->setValue(m_pane->verticalScrollBar()->maximum());
 }

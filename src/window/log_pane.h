@@ -3,21 +3,21 @@
 // lines, with Stop Print (pause / resume) and Clear.
 //
 // Threads: AppendLog runs on the broadcast thread and only tests the pause
-// flag and queues the line; everything that touches the widgets runs on the
-// window thread, which empties the queue in the order the lines were handed
-// over. It does so in batches, at most every FLUSH_MS: a line per cycle
-// would otherwise wake and repaint the window some 50 times a second. Lines
-// still queued when the pane goes away are dropped with it.
+// flag and queues the line (the core's bounded LogQueue); everything that
+// touches the widgets runs on the window thread, which empties the queue in
+// the order the lines were handed over. It does so in batches, at most
+// every FLUSH_MS: a line per cycle would otherwise wake and repaint the
+// window some 50 times a second. Lines still queued when the pane goes away
+// are dropped with it.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 
 #include "broadcast/broadcast_loop.h"
+#include "broadcast/log_queue.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -37,7 +37,7 @@ class LogPane : public QObject, public LogSink {
 
   // Broadcast thread: drops the line while paused, else queues it and
   // returns; never waits for the window thread.
-  void AppendLog(const char* line) override;
+  void AppendLog(const char* line, const CycleFields& fields) override;
 
   // Window thread.
   // Shows every line queued so far, one after another, each with the line
@@ -54,7 +54,5 @@ class LogPane : public QObject, public LogSink {
 
   QPlainTextEdit* m_pane;
   QPushButton* m_stopPrint;
-  std::mutex m_queueGuard;
-  std::deque<QString> m_queue;  // under m_queueGuard
-  bool m_flushPending = false;  // under m_queueGuard: a flush is on its way
+  LogQueue m_queue;
 };

@@ -221,14 +221,13 @@ bool CSenderDlg::OnInitDialog() {
   if (m_bInitDone) return false;
 
   // The send interface: offered, the stored one selected and its address
-  // settled before the broadcast starts.
+  // settled (in g_dwSendAddr) before the broadcast starts.
   {
     CRegistryValue store;
     InterfaceStartup startup = StartupInterfaceSelection(store);
     m_interfaceItems = std::move(startup.items);
     for (const std::string& item : m_interfaceItems) m_InterfaceList->addItem(QString::fromUtf8(item));
     m_InterfaceList->setCurrentIndex(startup.choice.selectedIndex);
-    g_dwSendAddr = startup.choice.sendAddr;
   }
 
   // The menu entry of the about box lives in the window's context menu (see
@@ -305,11 +304,7 @@ bool CSenderDlg::OnInitDialog() {
   return true;
 }
 
-// Minimised, the window is an icon that the window manager draws from the
-// window icon; there is no client area of ours to paint then, so no paint
-// handler is needed for it.
-
-void CSenderDlg::AppendLog(const char* line) { m_logPane->AppendLog(line); }
+void CSenderDlg::AppendLog(const char* line, const CycleFields& fields) { m_logPane->AppendLog(line, fields); }
 
 QLineEdit* CSenderDlg::EditFor(FormField field) const {
   switch (field) {

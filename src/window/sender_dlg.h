@@ -51,7 +51,7 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   const BroadcastLoop& Loop() const { return m_loop; }
 
   // LogSink, called on the broadcast thread: hands the line to the pane.
-  void AppendLog(const char* line) override;
+  void AppendLog(const char* line, const CycleFields& fields) override;
 
   // FormView.
   std::string Text(FormField field) const override;

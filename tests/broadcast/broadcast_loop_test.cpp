@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
+#include "broadcast/log_queue.h"
 #include "test_support.h"
 
 namespace {
@@ -30,9 +32,9 @@ class BroadcastLoopTest : public ::testing::Test {
 
 TEST(CycleLine, ExactFormat) {
   char line[1024];
-  FormatCycleLine(line, sizeof line, 5, 2, 255, 1068, -3);
+  FormatCycleLine(line, sizeof line, {5, 2, 255, 1068, -3});
   EXPECT_STREQ(line, "play list:update,section(05):2,255,len:1068,sent:-3,\r\n");
-  FormatCycleLine(line, sizeof line, 31, 1, 0, 24, 188);
+  FormatCycleLine(line, sizeof line, {31, 1, 0, 24, 188});
   EXPECT_STREQ(line, "play list:update,section(31):1,0,len:24,sent:188,\r\n");
 }
 
@@ -96,6 +98,39 @@ TEST_F(BroadcastLoopTest, FailedSendsShowInTheNextLine) {
   loop.Stop();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], "play list:update,section(00):1,1,len:468,sent:-3,\r\n");
+}
+
+// Sections of different sizes take turns on the air; each line comes with
+// the fields it shows, through the queue that the runner and the window take
+// them from while the loop runs.
+TEST_F(BroadcastLoopTest, EachLineComesWithTheFieldsItShows) {
+  std::vector<ProgramEntry> programs;
+  for (int i = 0; i < 28; ++i) programs.push_back(MakeProgram(i + 1, std::string(20, 'n'), "224.2.2.1", 1, 0, 0));
+  SetTable(programs);  // 27 programs fill the first section (six packets), one is left for the second
+  g_nVersion = 3;
+  g_bListChanged = 1;
+  sendRate = 1;
+  LogQueue queue;
+  BroadcastLoop loop(socket, pause, clock, queue, sendRate);
+  loop.Start(0);
+  std::vector<LogQueue::Entry> entries;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (entries.size() < 6 && std::chrono::steady_clock::now() < end) {
+    for (LogQueue::Entry& e : queue.Take()) entries.push_back(std::move(e));
+    std::this_thread::yield();
+  }
+  loop.Stop();
+  ASSERT_GE(entries.size(), 6u);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    char line[1024];
+    FormatCycleLine(line, sizeof line, entries[i].fields);
+    EXPECT_EQ(entries[i].line, line);
+  }
+  const std::vector<int> sent = {0, 1128, 188, 1128, 188, 1128};
+  for (size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(entries[i].fields, (CycleFields{4, 2, static_cast<unsigned>(i), entries[0].fields.len, sent[i]})) << i;
+  }
+  EXPECT_EQ(entries[0].line.rfind("play list:update,section(04):2,0,len:", 0), 0u) << entries[0].line;
 }
 
 TEST_F(BroadcastLoopTest, StopWithoutStartAndTwiceIsHarmless) {

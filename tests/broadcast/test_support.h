@@ -59,7 +59,7 @@ class CountingPause : public PacketPause {
 
 class RecordingSink : public LogSink {
  public:
-  void AppendLog(const char* line) override {
+  void AppendLog(const char* line, const CycleFields&) override {
     {
       std::lock_guard lock(m_mutex);
       m_lines.emplace_back(line);

@@ -10,6 +10,7 @@
 #include "../support/netns.h"
 #include "air_support.h"
 #include "broadcast/udp_socket.h"
+#include "iptv_version.h"
 
 namespace {
 
@@ -186,6 +187,24 @@ TEST_F(Air, MonitorProgramPrintsTheListOnce) {
             "{\"version\":5,\"sections\":1,\"time\":\"2024-03-09 14:05:30\",\"programs\":[{\"number\":101,"
             "\"group\":2,\"multicast\":\"239.1.2.3\",\"port\":1234,\"name\":\"abc\",\"hd\":1}]");
   EXPECT_NE(out.find("\"play_lists\":1,"), std::string::npos) << out;
+}
+
+// inf or a span too long for the clock is no deadline: the monitor still runs
+// when `timeout` stops it (status 124). A span that is not a number of seconds
+// is refused with status 2.
+TEST_F(Air, MonitorTakesAHugeDurationAsNoDeadline) {
+  const std::string monitor = IPTV_MONITOR_PATH;
+  int status = -1;
+  for (const char* span : {"inf", "1e300", "1e20"}) {
+    Shell("timeout 0.5 " + monitor + " --quiet --duration " + span + " 2>/dev/null", &status);
+    EXPECT_EQ(status, 124) << span;
+  }
+  for (const char* span : {"-1", "nan", "2x", "''"}) {
+    Shell(monitor + " --quiet --duration " + span + " 2>/dev/null", &status);
+    EXPECT_EQ(status, 2) << span;
+  }
+  EXPECT_EQ(Shell(monitor + " --version", &status), "iptv-monitor " IPTV_VERSION "\n");
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

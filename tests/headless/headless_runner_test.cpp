@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "../e2e/air_support.h"
+#include "iptv_version.h"
 #include "support/netns.h"
 
 extern char** environ;
@@ -28,14 +30,16 @@ std::string ConfigText(int version, const std::vector<std::string>& programs) {
 
 class Runner {
  public:
-  Runner(const fs::path& config, const fs::path& out) {
+  // Standard output goes to `out`, standard error to `out` + ".err".
+  Runner(const std::vector<std::string>& args, const fs::path& out) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string cfg = config.string();
-    const char* argv[] = {IPTV_HEADLESS_PATH, "--config", cfg.c_str(), "--interface", "Default", nullptr};
-    m_ok = posix_spawn(&m_pid, IPTV_HEADLESS_PATH, &actions, nullptr, const_cast<char**>(argv), environ) == 0;
+    std::vector<char*> argv = {const_cast<char*>(IPTV_HEADLESS_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    m_ok = posix_spawn(&m_pid, IPTV_HEADLESS_PATH, &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Runner() {
@@ -84,7 +88,7 @@ TEST(HeadlessRunner, BroadcastsTheFileReloadsOnHupStepsOnUsr1AndStopsOnTerm) {
   }
   AirReceiver air;
   ASSERT_TRUE(air.Open()) << air.error;
-  Runner runner(config, out);
+  Runner runner({"--config", config.string(), "--interface", "Default"}, out);
   ASSERT_TRUE(runner.Started());
 
   // The file's list, ordered by number, first with the file's version, then
@@ -139,4 +143,83 @@ TEST(HeadlessRunner, BroadcastsTheFileReloadsOnHupStepsOnUsr1AndStopsOnTerm) {
   EXPECT_EQ(ReadFile(config).find("@version:7#"), ReadFile(config).find("@version:"))
       << "the runner never writes the file";
   fs::remove_all(dir);
+}
+
+// --config=PATH is taken as --config PATH. With --changes-only, sections of
+// different sizes taking turns (sent 1128, 188, ...) print nothing; the
+// first line and a new version print one line each.
+TEST(HeadlessRunner, ChangesOnlyPrintsTheFirstLineAndEachNewVersion) {
+  REQUIRE_PRIVATE_NETNS();
+  const fs::path dir = fs::temp_directory_path() / ("iptv-headless-changes-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path config = dir / "config.txt";
+  const fs::path out = dir / "stdout.txt";
+  // 27 programs with 20-byte names fill the first section (six packets); the
+  // 28th takes a second one of one packet.
+  std::vector<std::string> programs;
+  for (int i = 1; i <= 28; ++i)
+    programs.push_back(std::to_string(i) + ":" + std::string(20, 'n') + ":239.1.1." + std::to_string(i) + ":1234::0:0");
+  { std::ofstream(config, std::ios::binary) << ConfigText(3, programs); }
+  AirReceiver air;
+  ASSERT_TRUE(air.Open()) << air.error;
+  Runner runner({"--config=" + config.string(), "--interface", "Default", "--changes-only"}, out);
+  ASSERT_TRUE(runner.Started());
+
+  auto versionOnAir = [&](int version, size_t sections) {
+    return air.Until([&] {
+      size_t n = 0;
+      for (const AirSection& s : air.sections) n += s.version == version;
+      return n >= sections;
+    });
+  };
+  ASSERT_TRUE(versionOnAir(4, 8)) << ReadFile(out.string() + ".err");  // the rotation turned a few times
+  runner.Signal(SIGUSR1);
+  ASSERT_TRUE(versionOnAir(5, 8));
+  runner.Signal(SIGTERM);
+  const int status = runner.WaitExit(std::chrono::seconds(5));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  bool sizesTookTurns = false;
+  for (size_t i = 1; i < air.sections.size(); ++i) sizesTookTurns |= air.sections[i].size != air.sections[i - 1].size;
+  EXPECT_TRUE(sizesTookTurns);
+  const std::string log = ReadFile(out);
+  const size_t second = log.find('\n') + 1;
+  EXPECT_EQ(log.rfind("play list:update,section(04):2,0,len:", 0), 0u) << log;
+  EXPECT_EQ(log.find("play list:update,section(05):2,", second), second) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  fs::remove_all(dir);
+}
+
+// The command line: every mistake is named, with status 2, before anything
+// is loaded or sent.
+TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
+  const fs::path out = fs::temp_directory_path() / ("iptv-headless-args-" + std::to_string(getpid()));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;  // exact standard output; first line of standard error
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, "iptv-headless " IPTV_VERSION "\n", ""},
+      {{"--config"}, 2, "", "iptv-headless: --config needs a value"},
+      {{"--config="}, 2, "", "iptv-headless: --config needs a path"},
+      {{"--interface"}, 2, "", "iptv-headless: --interface needs a value"},
+      {{"--changes-only=yes"}, 2, "", "iptv-headless: --changes-only takes no value"},
+      {{"--bogus"}, 2, "", "iptv-headless: unknown option '--bogus'"},
+      {{"-x"}, 2, "", "iptv-headless: unknown option '-x'"},
+      {{"config.txt"}, 2, "", "iptv-headless: unexpected argument 'config.txt'"},
+      {{"--interface", "1.2.3.x"}, 2, "", "iptv-headless: '1.2.3.x' is not an IPv4 address or Default"},
+  };
+  for (const Case& c : cases) {
+    const std::string label = c.args[0];
+    Runner runner(c.args, out);
+    ASSERT_TRUE(runner.Started());
+    const int status = runner.WaitExit(std::chrono::seconds(5));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << label << ": " << status;
+    EXPECT_EQ(ReadFile(out), c.out) << label;
+    const std::string err = ReadFile(out.string() + ".err");
+    EXPECT_EQ(err.substr(0, err.find('\n')), c.err) << label;
+  }
+  fs::remove(out);
+  fs::remove(out.string() + ".err");
 }

@@ -101,8 +101,8 @@ TEST_P(ConfigFixture, LoadsAsExpected) {
   EXPECT_EQ(got.orderByNumber, c.orderByNumber);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, ConfigFixture, testing::ValuesIn(kFixtures), [](const auto& info) {
-  std::string name = info.param.file;
+INSTANTIATE_TEST_SUITE_P(Fixtures, ConfigFixture, testing::ValuesIn(kFixtures), [](const auto& test) {
+  std::string name = test.param.file;
   name = name.substr(0, name.find('.'));
   for (char& ch : name) {
     if (ch == '_') ch = 'X';

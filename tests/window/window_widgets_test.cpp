@@ -51,7 +51,7 @@ class LogPaneTest : public testing::Test {
   void TearDown() override { g_bStopPrint = 0; }
 
   void Append(const char* line) {
-    pane.AppendLog(line);
+    pane.AppendLog(line, CycleFields{});
     pane.Flush();
   }
 
@@ -89,9 +89,9 @@ TEST_F(LogPaneTest, AWrappedLineCountsOncePerRow) {
 TEST_F(LogPaneTest, LinesFromAnotherThreadArriveInOrderAfterTypedText) {
   edit.setPlainText(QStringLiteral("typed"));
   std::thread loop([this] {
-    pane.AppendLog("a\r\n");
-    pane.AppendLog("b\r\n");
-    pane.AppendLog("c\r\n");
+    pane.AppendLog("a\r\n", CycleFields{});
+    pane.AppendLog("b\r\n", CycleFields{});
+    pane.AppendLog("c\r\n", CycleFields{});
   });
   loop.join();
   EXPECT_EQ(edit.toPlainText(), QStringLiteral("typed"));  // handed over, not yet shown
