@@ -1,8 +1,9 @@
 // The head end without a window: loads config.txt, chooses the send
 // interface, keeps the play list on the air and writes each cycle's log line
 // to standard output. SIGHUP reloads the file as "Reload Config." does,
-// SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM stop
-// the broadcast and exit 0 within the rest of one cycle.
+// except that a file it cannot take whole leaves the list on the air as it
+// is; SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM
+// stop the broadcast and exit 0 within the rest of one cycle.
 #include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,10 +18,11 @@
 
 #include "broadcast/broadcast_loop.h"
 #include "broadcast/udp_socket.h"
+#include "editing/program_editor.h"
 #include "headless/line_queue.h"
+#include "headless/runner_files.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
-#include "editing/program_editor.h"
 
 namespace {
 
@@ -36,6 +38,14 @@ const char kUsage[] =
     "                     stored by the window, see README)\n"
     "  --changes-only     print only log lines whose version or sent value differs\n"
     "                     from the previous line's (one line per cycle otherwise)\n"
+    "  --check            read the file, print every message and a summary (programs,\n"
+    "                     sections, bytes of the six sections used) and exit: 0 when\n"
+    "                     the file is clean, 1 otherwise; nothing is sent or written\n"
+    "  --state PATH       where the version on the air and a digest of its list are\n"
+    "                     kept across restarts (default: onair in $STATE_DIRECTORY,\n"
+    "                     else the config path with .onair appended)\n"
+    "  --allow-incomplete start even when the file cannot be read in full, with what\n"
+    "                     could be read (default: exit 1 with the reason)\n"
     "  --help             show this text\n"
     "\n"
     "Standard output: one line per broadcast cycle,\n"
@@ -43,12 +53,17 @@ const char kUsage[] =
     "Standard error: the file reader's messages and other notices.\n"
     "\n"
     "Signals:\n"
-    "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the version\n"
-    "            steps once\n"
+    "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the list goes\n"
+    "            on the air under a version new to the receivers. A file that\n"
+    "            cannot be read in full changes nothing: the reason is printed\n"
     "  SIGUSR1   step the play-list version (as \"Force Update\")\n"
     "  SIGINT, SIGTERM   stop the broadcast and exit 0\n"
     "\n"
-    "The file is only read here, never written.\n";
+    "The file is only read here, never written.\n"
+    "\n"
+    "Exit status: 0 after a stop by signal (or a clean --check), 1 when the file\n"
+    "cannot be read in full at the start (or --check finds a problem), 2 for a\n"
+    "wrong command line.\n";
 
 // The form of a runner without a window: the members' texts are kept, so the
 // editor's exchange works, and nothing is shown.
@@ -75,8 +90,14 @@ class HeadlessForm : public FormView {
 
 class StderrPrompter : public Prompter {
  public:
+  // Each line of a message on a line of its own, prefixed.
   void ShowMessage(const std::string& text, MessageIcon) override {
-    std::fprintf(stderr, "iptv-headless: %s\n", text.c_str());
+    size_t start = 0;
+    do {
+      const size_t end = text.find('\n', start);
+      std::fprintf(stderr, "iptv-headless: %s\n", text.substr(start, end - start).c_str());
+      start = end == std::string::npos ? end : end + 1;
+    } while (start != std::string::npos);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
@@ -102,6 +123,9 @@ int main(int argc, char** argv) {
   std::string configPath;
   std::string interface;
   bool changesOnly = false;
+  bool check = false;
+  bool allowIncomplete = false;
+  std::string statePath;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -113,12 +137,25 @@ int main(int argc, char** argv) {
       interface = argv[++i];
     } else if (arg == "--changes-only") {
       changesOnly = true;
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--state" && i + 1 < argc) {
+      statePath = argv[++i];
+    } else if (arg == "--allow-incomplete") {
+      allowIncomplete = true;
     } else {
       std::fprintf(stderr, "iptv-headless: unknown option '%s'\n\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
   if (configPath.empty()) configPath = ConfigPathBesideExecutable();
+  if (check) {
+    StderrPrompter messages;
+    const CheckSummary summary = CheckConfig(configPath, messages);
+    std::printf("%s\n", FormatCheckSummary(configPath, summary).c_str());
+    return summary.clean ? 0 : 1;
+  }
+  if (statePath.empty()) statePath = DefaultAirStatePath(configPath);
 
   // The signals are taken from a signalfd by the main thread; blocked before
   // the broadcast thread starts, so it inherits the mask and never sees them.
@@ -150,14 +187,26 @@ int main(int argc, char** argv) {
   HeadlessForm form;
   StderrPrompter prompter;
   ProgramEditor editor(form, prompter, configPath);
+  RunnerStateFile state(statePath);
+  editor.SetAirRecordStore(&state);
   editor.SetDefaults();
-  editor.LoadAtStartup();
+  const LoadOutcome start =
+      editor.LoadAtStartup(allowIncomplete ? LoadPolicy::PublishWhatWasRead : LoadPolicy::PublishOnlyComplete);
+  if (!start.published) {
+    std::fprintf(stderr,
+                 "iptv-headless: not started: %s; fix the file, or start with --allow-incomplete to broadcast what "
+                 "could be read\n",
+                 start.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
+                                       : start.problem.c_str());
+    return 1;
+  }
 
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
   LineQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
+  editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
 
   ChangeFilter filter;
@@ -183,9 +232,17 @@ int main(int argc, char** argv) {
       signalfd_siginfo info{};
       if (read(sigFd, &info, sizeof info) != sizeof info) continue;
       switch (info.ssi_signo) {
-        case SIGHUP:
-          editor.OnReloadConfig();
+        case SIGHUP: {
+          const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);
+          if (!reload.published) {
+            std::fprintf(stderr,
+                         "iptv-headless: reload refused: %s; the list on the air stays as it was (%d programs)\n",
+                         reload.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
+                                                : reload.problem.c_str(),
+                         static_cast<int>(editor.Rows().size()));
+          }
           break;
+        }
         case SIGUSR1:
           editor.OnForceUpdate();
           break;
