@@ -20,6 +20,7 @@
 #include "broadcast/udp_socket.h"
 #include "editing/form.h"
 #include "editing/program_editor.h"
+#include "storage/air_record.h"
 #include "table/prompter.h"
 
 class CIpAddressCtrl;
@@ -85,6 +86,7 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   void OnInterfaceSelChange(int index);
   QLineEdit* EditFor(FormField field) const;
 
+  AirRecordInUserStore m_airRecord;
   ProgramEditor m_editor;
   std::unique_ptr<LogPane> m_logPane;
   std::vector<std::string> m_interfaceItems;
