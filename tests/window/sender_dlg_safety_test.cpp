@@ -5,12 +5,15 @@
 // inside a private network namespace; the monitor's decoder judges the air.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +25,7 @@
 #include "storage/interface_choice.h"
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
+#include "window/qt_prompter.h"
 #include "window/sender_dlg.h"
 #include "window_test_support.h"
 
@@ -237,6 +241,38 @@ TEST_F(SenderDlgSafetyTest, ClosingTriesAnOwedSaveAgain) {
     const std::string file = fs::is_regular_file(configPath) ? ReadFile(configPath) : std::string();
     EXPECT_EQ(file.find("@mcast:7:Seven:239.0.0.7:1234:") != std::string::npos, c.saved) << file;
     dlg.reset();
+  }
+}
+
+// The operator's question after a failed save at close: Retry is the
+// default and what Escape does; only "Close Anyway" gives the changes up.
+TEST(QtPrompterTest, RetryQuestionGivesUpOnlyOnCloseAnyway) {
+  const struct {
+    const char* what;
+    void (*answer)(QMessageBox&);
+    bool retry;
+  } cases[] = {
+      {"Close Anyway",
+       [](QMessageBox& b) {
+         QTest::mouseClick(b.findChild<QPushButton*>(QStringLiteral("closeAnywayButton")), Qt::LeftButton);
+       },
+       false},
+      {"Retry", [](QMessageBox& b) { QTest::mouseClick(b.button(QMessageBox::Retry), Qt::LeftButton); }, true},
+      {"Enter", [](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Return); }, true},
+      {"Escape", [](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Escape); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QString text;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      text = box->text();
+      c.answer(*box);
+    });
+    QtPrompter prompter;
+    EXPECT_EQ(prompter.AskRetry("The program list could not be saved (x: y)."), c.retry);
+    EXPECT_EQ(text, QStringLiteral("The program list could not be saved (x: y)."));
   }
 }
 
