@@ -12,10 +12,20 @@ void StopEvent::Set() {
   m_cv.notify_one();
 }
 
+void StopEvent::WakeUntimed() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_wakeUntimed = true;
+  }
+  m_cv.notify_one();
+}
+
 bool StopEvent::Wait(uint32_t ms) {
   std::unique_lock lock(m_mutex);
   if (ms == 0xFFFFFFFFu) {
-    m_cv.wait(lock, [&] { return m_signalled; });
+    m_cv.wait(lock, [&] { return m_signalled || m_wakeUntimed; });
+    m_wakeUntimed = false;
+    if (!m_signalled) return false;
   } else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_signalled; })) {
     return false;
   }
@@ -51,6 +61,12 @@ void BroadcastLoop::Start(uint32_t sendAddr) {
   m_hThread = std::thread([this, sendAddr] { BroadcastThread(sendAddr); });
 }
 
+void BroadcastLoop::Wake() {
+  // Before the start there is no wait to wake: the first cycle takes the
+  // change anyway, and the start-up's single cycle stays as it is.
+  if (m_started) m_hStopEvent.WakeUntimed();
+}
+
 void BroadcastLoop::Stop() {
   if (!m_hThread.joinable()) return;
   m_bStop.store(1);
@@ -64,6 +80,10 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
   uint8_t rotation = 0;
   int sent = 0;
   char line[1024];
+  // After a wake of a wait without time-out: cycles still owed before that
+  // wait resumes (one rotation after the cycle that stepped the version).
+  bool woken = false;
+  int owed = 0;
   while (m_bStop.load() == 0) {
     std::memset(m_SectionBuf, 0, sizeof m_SectionBuf);
     uint8_t lastSection = 0;
@@ -90,9 +110,19 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
     }
     m_log.AppendLog(line, fields);
     m_cycles.fetch_add(1, std::memory_order_relaxed);
+    if (woken) {
+      woken = false;
+      owed = sections;
+    }
     // The last packet's pause and the send period follow each other with
     // nothing between but the log hand-over, so they are one timed wait:
     // one wake-up a cycle fewer, and a stop need not sit out the pause.
-    m_hStopEvent.Wait(CycleWait(m_nSendRate.load(), sections != 0 ? m_pause.Milliseconds() : 0));
+    uint32_t period = m_nSendRate.load();
+    if (period == 0xFFFFFFFFu && owed > 0) {
+      --owed;
+      period = 0;
+    }
+    const bool event = m_hStopEvent.Wait(CycleWait(period, sections != 0 ? m_pause.Milliseconds() : 0));
+    if (!event && period == 0xFFFFFFFFu) woken = true;
   }
 }

@@ -38,14 +38,18 @@ class LogSink {
 class StopEvent {
  public:
   void Set();
+  // Ends a wait without time-out, or the next one if none is running, without
+  // setting the event; a timed wait does not see it.
+  void WakeUntimed();
   // Waits for the event or `ms` milliseconds; 0xFFFFFFFF waits for the event
-  // alone. True when the event came.
+  // (or WakeUntimed) alone. True when the event came.
   bool Wait(uint32_t ms);
 
  private:
   std::mutex m_mutex;
   std::condition_variable m_cv;
   bool m_signalled = false;
+  bool m_wakeUntimed = false;
 };
 
 // The log line of one cycle, exactly as receivers' operators know it.
@@ -77,6 +81,12 @@ class BroadcastLoop {
   // Safe to call more than once, and without a Start.
   void Stop();
   bool Running() const { return m_hThread.joinable(); }
+  // A change was published. With a send period of all ones the loop waits
+  // for the stop alone; this wakes that wait so the change reaches the air:
+  // the loop runs the cycle that steps the version and one full rotation of
+  // the new version's sections, then waits without time-out again. A timed
+  // wait keeps its period. Call from the thread that calls Start and Stop.
+  void Wake();
 
   // Completed cycles, for tests and figures.
   uint64_t Cycles() const { return m_cycles.load(std::memory_order_relaxed); }

@@ -38,6 +38,19 @@ bool SharesAddress(const ProgramEntry& e, const std::string& addressText, uint32
 
 }  // namespace
 
+std::string SilentAirNotice(const std::string& configPath) {
+  return "The send period in " + configPath +
+         " is 4294967295 ms (freq -1), which means no time-out: the play list goes on the air only once after each "
+         "change (Reload Config., Force Update or an edit) and the air is silent in between";
+}
+
+std::string NotBroadcastNotice(int leftOut, int count) {
+  return StringPrintf(
+      "%d of the %d programs loaded do not fit into the play list (%d sections of %d bytes) and are not "
+      "broadcast",
+      leftOut, count, MAX_SECTIONS, SECTION_SIZE);
+}
+
 ProgramEditor::ProgramEditor(FormView& form, Prompter& prompter, std::string configPath)
     : m_form(form), m_prompter(prompter), m_configPath(std::move(configPath)), m_saveReporter(prompter) {}
 
@@ -92,49 +105,104 @@ void ProgramEditor::SetDefaults() {
   m_bOrderByNumber = 1;
 }
 
-int ProgramEditor::LoadAtStartup(bool holdNotice) { return LoadAndPublish(holdNotice); }
+int ProgramEditor::LoadAtStartup(bool holdNotice) {
+  return LoadAtStartup(LoadPolicy::PublishWhatWasRead, holdNotice).count;
+}
+
+LoadOutcome ProgramEditor::LoadAtStartup(LoadPolicy policy, bool holdNotice) {
+  // The air goes on from the version the last run left there.
+  if (const std::optional<uint8_t> onAir = m_air.Restore()) {
+    std::lock_guard lock(g_TableGuard);
+    g_nVersion.store(*onAir);
+  }
+  return LoadAndPublish(policy, holdNotice);
+}
 
 void ProgramEditor::ShowHeldNotice() {
   if (!m_heldNotice.empty()) m_prompter.ShowMessage(std::exchange(m_heldNotice, {}));
 }
 
-void ProgramEditor::OnReloadConfig() { LoadAndPublish(false); }
+void ProgramEditor::OnReloadConfig() { LoadAndPublish(LoadPolicy::PublishWhatWasRead); }
 
-int ProgramEditor::LoadAndPublish(bool holdNotice) {
+LoadOutcome ProgramEditor::ReloadConfig(LoadPolicy policy) { return LoadAndPublish(policy); }
+
+LoadOutcome ProgramEditor::LoadAndPublish(LoadPolicy policy, bool holdNotice) {
   // The file is read (and its messages shown) while the broadcast keeps
   // sending the old list; only the publishing below is the edit.
   const LoadedConfig loaded = LoadConfig(m_configPath, m_prompter);
-  const int count = static_cast<int>(std::min<size_t>(loaded.programs.size(), MAX_PROGRAMS));
+  LoadOutcome outcome;
+  outcome.count = static_cast<int>(std::min<size_t>(loaded.programs.size(), MAX_PROGRAMS));
+  outcome.complete = loaded.Complete();
+  outcome.problem = loaded.problem;
+  // Whatever happens to the list, the file on disk now holds something the
+  // table does not: the next save must not simply replace it.
+  m_keepBeforeSave = !outcome.complete;
+  if (!outcome.complete && policy == LoadPolicy::PublishOnlyComplete) {
+    m_lastLoad = outcome;
+    return outcome;
+  }
+
+  const int count = outcome.count;
+  uint8_t current = 0, preStep = 0;
+  uint64_t digest = 0;
   {
     std::lock_guard lock(g_TableGuard);
     std::copy_n(loaded.programs.begin(), count, g_Programs);
     if (loaded.freq) m_nSendRate.store(*loaded.freq);
-    if (loaded.version) g_nVersion.store(*loaded.version);
     if (loaded.orderByNumber) m_bOrderByNumber = *loaded.orderByNumber;
     // A count of 0 would mean "the current rows": an empty load empties
     // the list itself.
     if (count == 0) m_rows.clear();
     RefreshTableLocked(count, m_bOrderByNumber != 0, m_rows);
+    // The version is chosen with the list as it goes on the air (sorted),
+    // and while the loop cannot step it.
+    digest = ProgramListDigest(g_Programs, count);
+    current = g_nVersion.load();
+    preStep = m_air.VersionForLoad(loaded.version, current, digest);
+    g_nVersion.store(preStep);
   }
+  Announce(current, preStep, digest);
   FinishRefresh(false);
+  outcome.published = true;
+  m_lastLoad = outcome;
+
+  if (loaded.freq && *loaded.freq == 0xFFFFFFFFu) m_prompter.ShowMessage(SilentAirNotice(m_configPath));
   // Counted on the table as it goes on the air, sorted or not.
   int leftOut = 0;
   PlayListFits(g_Programs, count, &leftOut);
   m_heldNotice.clear();
   if (leftOut > 0) {
-    m_heldNotice = StringPrintf(
-        "%d of the %d programs loaded do not fit into the play list (%d sections of %d bytes) and are not broadcast",
-        leftOut, count, MAX_SECTIONS, SECTION_SIZE);
+    m_heldNotice = NotBroadcastNotice(leftOut, count);
     if (!holdNotice) ShowHeldNotice();
   }
-  return count;
+  return outcome;
+}
+
+uint8_t ProgramEditor::RefreshLocked(int count) {
+  RefreshTableLocked(count, m_bOrderByNumber != 0, m_rows);
+  return g_nVersion.load();
+}
+
+void ProgramEditor::Announce(uint8_t current, uint8_t preStep, uint64_t digest) {
+  m_air.Published(current, preStep, digest);
+  if (m_onChange) m_onChange();
+  // A store that cannot be written costs only the record across a restart;
+  // the runner that owns the store says so.
+  m_air.Persist();
+}
+
+void ProgramEditor::AnnounceEdit(uint8_t preStep) {
+  // This thread is the only writer of the table, so it reads it unguarded.
+  Announce(preStep, preStep, ProgramListDigest(g_Programs, g_nProgramCount));
 }
 
 void ProgramEditor::RefreshList(int count, bool bSave) {
+  uint8_t preStep;
   {
     std::lock_guard lock(g_TableGuard);
-    RefreshTableLocked(count, m_bOrderByNumber != 0, m_rows);
+    preStep = RefreshLocked(count);
   }
+  AnnounceEdit(preStep);
   FinishRefresh(bSave);
 }
 
@@ -142,7 +210,37 @@ void ProgramEditor::FinishRefresh(bool bSave) {
   m_form.ShowRows(m_rows);
   UpdateData(false);
   if (bSave) {
-    m_saveReporter.Report(SaveConfig(m_configPath, m_rows, m_nSendRate.load(), g_nVersion.load(), m_bOrderByNumber));
+    const SaveResult result = Save();
+    m_savePending = !result.ok;
+    m_saveReporter.Report(result);
+  }
+}
+
+SaveResult ProgramEditor::Save() {
+  if (m_keepBeforeSave) {
+    const KeepResult kept = KeepBeside(m_configPath);
+    if (!kept.ok) {
+      return {false, kept.error + "; it was not loaded in full and is not replaced before a copy of it is kept"};
+    }
+    m_keepBeforeSave = false;
+    if (!kept.keptAs.empty()) {
+      m_prompter.ShowMessage("The program list was not loaded in full from " + m_configPath +
+                                 ", so before it is saved over, the file as it was is kept as " + kept.keptAs,
+                             MessageIcon::Exclamation);
+    }
+  }
+  return SaveConfig(m_configPath, m_rows, m_nSendRate.load(), g_nVersion.load(), m_bOrderByNumber);
+}
+
+void ProgramEditor::SaveBeforeClose() {
+  while (m_savePending) {
+    const SaveResult result = Save();
+    m_savePending = !result.ok;
+    m_saveReporter.Report(result);
+    if (result.ok) return;
+    const std::string question = "The program list could not be saved (" + result.error +
+                                 ").\nRetry, or close without the changes that are not in the file?";
+    if (!m_prompter.AskRetry(question)) return;
   }
 }
 
@@ -230,11 +328,13 @@ void ProgramEditor::OnAdd() {
     if (!m_prompter.AskOkCancel(question, "Warning")) return;
   }
 
+  uint8_t preStep;
   {
     std::lock_guard lock(g_TableGuard);
     g_Programs[n] = entry;
-    RefreshTableLocked(n + 1, m_bOrderByNumber != 0, m_rows);
+    preStep = RefreshLocked(n + 1);
   }
+  AnnounceEdit(preStep);
   FinishRefresh(true);
 }
 
@@ -268,11 +368,13 @@ void ProgramEditor::OnModify() {
   if (row < n) changed[static_cast<size_t>(row)] = entry;
   if (!StillFits(changed, n)) return;
 
+  uint8_t preStep;
   {
     std::lock_guard lock(g_TableGuard);
     g_Programs[row] = entry;
-    RefreshTableLocked(n, m_bOrderByNumber != 0, m_rows);
+    preStep = RefreshLocked(n);
   }
+  AnnounceEdit(preStep);
   FinishRefresh(true);
 }
 
@@ -288,6 +390,7 @@ void ProgramEditor::OnDelete() {
   }
   if (found < 0) return m_prompter.ShowMessage("Delete Fail");
 
+  uint8_t preStep;
   {
     std::lock_guard lock(g_TableGuard);
     // The programs after it move up; the former last one stays behind in
@@ -295,8 +398,9 @@ void ProgramEditor::OnDelete() {
     std::copy(g_Programs + found + 1, g_Programs + n, g_Programs + found);
     // A count of 0 would mean "the current rows": empty them for the last one.
     if (n - 1 == 0) m_rows.clear();
-    RefreshTableLocked(n - 1, m_bOrderByNumber != 0, m_rows);
+    preStep = RefreshLocked(n - 1);
   }
+  AnnounceEdit(preStep);
   FinishRefresh(true);
 }
 
@@ -305,4 +409,12 @@ void ProgramEditor::OnOrderOrRateChange() {
   RefreshList(0, true);
 }
 
-void ProgramEditor::OnForceUpdate() { g_bListChanged.store(1); }
+void ProgramEditor::OnForceUpdate() {
+  uint8_t preStep;
+  {
+    std::lock_guard lock(g_TableGuard);
+    g_bListChanged.store(1);
+    preStep = g_nVersion.load();
+  }
+  AnnounceEdit(preStep);
+}

@@ -26,22 +26,63 @@
 //   file that does not fit is accepted, and the operator is told how many
 //   programs are not broadcast.
 // - A failed save is reported once per run of failures (SaveFailureReporter).
+//   A save that is still owed when the window closes is tried again then;
+//   if it fails again the operator may retry or close without it.
+// - A load that did not take the whole file (it could not be read, stopped
+//   at a bad line, left lines out or cut a text) never lets a later save
+//   destroy what was not loaded: before the first save after it, what is on
+//   disk at the path is kept beside it ("config.txt.bad-YYYYMMDD-HHMMSS")
+//   and the operator is told once where. A complete load ends that rule.
+// - A load never publishes its list under a version receivers hold with a
+//   different list (AirVersions); the last version on the air and its list's
+//   digest are kept in an AirRecordStore so that this holds across restarts.
+// - A send period of all ones from the file is pointed out when it is
+//   loaded: the air is silent between changes then.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "storage/config_file.h"
+#include "editing/air_versions.h"
 #include "editing/form.h"
+#include "storage/air_record.h"
+#include "storage/config_file.h"
 #include "table/program_table.h"
 #include "table/prompter.h"
+
+// What the operator is told after a load whose send period is all ones.
+std::string SilentAirNotice(const std::string& configPath);
+// ... and after a load of more programs than six sections hold.
+std::string NotBroadcastNotice(int leftOut, int count);
+
+// What a load does with a file it could not take whole.
+enum class LoadPolicy {
+  PublishWhatWasRead,   // the window: the list shows what could be read, as it always did
+  PublishOnlyComplete,  // the headless runner: the list on the air stays as it is
+};
+
+struct LoadOutcome {
+  int count = 0;           // programs read (published or not)
+  bool published = false;  // the table now holds them
+  bool complete = false;   // LoadedConfig::Complete()
+  std::string problem;     // a missing or unreadable file: "<path>: <reason>"
+};
 
 class ProgramEditor {
  public:
   ProgramEditor(FormView& form, Prompter& prompter, std::string configPath);
+
+  // Where the version on the air is kept across restarts (may stay unset).
+  // Set before LoadAtStartup; must outlive the editor.
+  void SetAirRecordStore(AirRecordStore* store) { m_air.SetStore(store); }
+  // Called on this thread after every change that the broadcast must pick
+  // up (every refresh and Force Update): the loop's wake for a send period
+  // without time-out.
+  void SetChangeHook(std::function<void()> hook) { m_onChange = std::move(hook); }
 
   // The form's members, public like the dialog's. UpdateData moves them to
   // and from the form's fields.
@@ -68,12 +109,24 @@ class ProgramEditor {
   void SetDefaults();
 
   // Loads the config file and publishes it as one edit, without saving.
-  // Returns the number of programs loaded. With holdNotice, the notice that
-  // some programs do not fit into the play list waits for ShowHeldNotice(),
-  // so that a window can start the broadcast before a box waits for an
-  // answer; the file's own messages are shown while it is read either way.
+  // Returns the number of programs loaded. First takes the record of the
+  // version last on the air, from which this run goes on. With holdNotice,
+  // the notice that some programs do not fit into the play list waits for
+  // ShowHeldNotice(), so that a window can start the broadcast before a box
+  // waits for an answer; the file's own messages are shown while it is read
+  // either way.
   int LoadAtStartup(bool holdNotice = false);
+  LoadOutcome LoadAtStartup(LoadPolicy policy, bool holdNotice = false);
   void ShowHeldNotice();
+  // "Reload Config." with a policy; OnReloadConfig publishes what was read.
+  LoadOutcome ReloadConfig(LoadPolicy policy);
+  const LoadOutcome& LastLoad() const { return m_lastLoad; }
+
+  // A save that failed and has not succeeded since is owed.
+  bool SavePending() const { return m_savePending; }
+  // Before the window closes: tries an owed save again; while it fails, asks
+  // the operator (path and reason) whether to retry or to close without it.
+  void SaveBeforeClose();
 
   // Closes a change of the table: sorts when ordering by number is on,
   // rebuilds the rows of entries 0..count-1 (count 0 = the current number of
@@ -95,9 +148,18 @@ class ProgramEditor {
   void OnForceUpdate();
 
  private:
-  int LoadAndPublish(bool holdNotice);
+  LoadOutcome LoadAndPublish(LoadPolicy policy, bool holdNotice = false);
+  // Takes the table's part of a refresh; g_TableGuard must be held. Returns
+  // the version the loop's next cycle encodes the table with.
+  uint8_t RefreshLocked(int count);
+  // After the guard is released: records what goes on the air under which
+  // version, keeps that record and wakes the loop.
+  void Announce(uint8_t current, uint8_t preStep, uint64_t digest);
+  void AnnounceEdit(uint8_t preStep);
   // What follows the table's part of a refresh, after the guard is released.
   void FinishRefresh(bool bSave);
+  // Writes the rows to the file, keeping an incompletely loaded file first.
+  SaveResult Save();
   // Refuses a name or remark that the table or the file cannot hold; shows
   // the reason and returns false.
   bool TextsAcceptable();
@@ -113,4 +175,9 @@ class ProgramEditor {
   std::vector<RowTexts> m_rows;
   bool m_inExchange = false;
   std::string m_heldNotice;
+  AirVersions m_air;
+  std::function<void()> m_onChange;
+  LoadOutcome m_lastLoad;
+  bool m_keepBeforeSave = false;  // the last load did not take the whole file
+  bool m_savePending = false;
 };

@@ -1,8 +1,9 @@
 // The head end without a window: loads config.txt, chooses the send
 // interface, keeps the play list on the air and writes each cycle's log line
 // to standard output. SIGHUP reloads the file as "Reload Config." does,
-// SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM stop
-// the broadcast and exit 0 within the rest of one cycle.
+// except that a file it cannot take whole leaves the list on the air as it
+// is; SIGUSR1 steps the version as "Force Update" does, SIGINT and SIGTERM
+// stop the broadcast and exit 0 within the rest of one cycle.
 #include <arpa/inet.h>
 #include <getopt.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include "broadcast/udp_socket.h"
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
+#include "headless/runner_files.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -41,6 +43,14 @@ const char kUsage[] =
     "  --changes-only     print the first log line and then only those that show a\n"
     "                     new version, a new number of sections, or a send that\n"
     "                     starts or stops failing (one line per cycle otherwise)\n"
+    "  --check            read the file, print every message and a summary (programs,\n"
+    "                     sections, bytes of the six sections used) and exit: 0 when\n"
+    "                     the file is clean, 1 otherwise; nothing is sent or written\n"
+    "  --state PATH       where the version on the air and a digest of its list are\n"
+    "                     kept across restarts (default: onair in $STATE_DIRECTORY,\n"
+    "                     else the config path with .onair appended)\n"
+    "  --allow-incomplete start even when the file cannot be read in full, with what\n"
+    "                     could be read (default: exit 1 with the reason)\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -49,18 +59,21 @@ const char kUsage[] =
     "Standard error: the file reader's messages and other notices.\n"
     "\n"
     "Signals:\n"
-    "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the version\n"
-    "            steps once\n"
+    "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the list goes\n"
+    "            on the air under a version new to the receivers. A file that\n"
+    "            cannot be read in full changes nothing: the reason is printed\n"
     "  SIGUSR1   step the play-list version (as \"Force Update\")\n"
     "  SIGINT, SIGTERM   stop the broadcast and exit 0\n"
     "\n"
     "The file is only read here, never written.\n"
     "\n"
-    "Exit status: 0 after SIGINT or SIGTERM; 1 when the runner cannot go on (the\n"
-    "signals cannot be taken or waited for); 2 on a bad option or address.\n";
+    "Exit status: 0 after SIGINT or SIGTERM (or a clean --check); 1 when the file\n"
+    "cannot be read in full at the start (or --check finds a problem), or the\n"
+    "runner cannot go on (the signals cannot be taken or waited for); 2 on a bad\n"
+    "option or address.\n";
 
 // Long options without a short form take values past the character range.
-enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion };
+enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
 
 // One option a line: adding one is a line here and a case in main.
 // clang-format off
@@ -69,6 +82,9 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"changes-only", no_argument, nullptr, kOptChangesOnly},
                            {"help", no_argument, nullptr, 'h'},
                            {"version", no_argument, nullptr, kOptVersion},
+                           {"check", no_argument, nullptr, kOptCheck},
+                           {"state", required_argument, nullptr, kOptState},
+                           {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -109,8 +125,14 @@ class HeadlessForm : public FormView {
 
 class StderrPrompter : public Prompter {
  public:
+  // Each line of a message on a line of its own, prefixed.
   void ShowMessage(const std::string& text, MessageIcon) override {
-    std::fprintf(stderr, "iptv-headless: %s\n", text.c_str());
+    size_t start = 0;
+    do {
+      const size_t end = text.find('\n', start);
+      std::fprintf(stderr, "iptv-headless: %s\n", text.substr(start, end - start).c_str());
+      start = end == std::string::npos ? end : end + 1;
+    } while (start != std::string::npos);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
@@ -136,6 +158,9 @@ int main(int argc, char** argv) {
   std::string configPath;
   std::string interface;
   bool changesOnly = false;
+  bool check = false;
+  bool allowIncomplete = false;
+  std::string statePath;
   opterr = 0;  // our own messages, each followed by the usage
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -156,6 +181,16 @@ int main(int argc, char** argv) {
       case kOptChangesOnly:
         changesOnly = true;
         break;
+      case kOptCheck:
+        check = true;
+        break;
+      case kOptState:
+        statePath = optarg;
+        if (statePath.empty()) return BadUsage("--state needs a path");
+        break;
+      case kOptAllowIncomplete:
+        allowIncomplete = true;
+        break;
       case ':':
         return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));
       default:  // '?': unknown, or a value given to an option that takes none
@@ -166,6 +201,13 @@ int main(int argc, char** argv) {
   }
   if (optind < argc) return BadUsage(StringPrintf("unexpected argument '%s'", argv[optind]));
   if (configPath.empty()) configPath = ConfigPathBesideExecutable();
+  if (check) {
+    StderrPrompter messages;
+    const CheckSummary summary = CheckConfig(configPath, messages);
+    std::printf("%s\n", FormatCheckSummary(configPath, summary).c_str());
+    return summary.clean ? 0 : 1;
+  }
+  if (statePath.empty()) statePath = DefaultAirStatePath(configPath);
 
   // The signals are taken from a signalfd by the main thread; blocked before
   // the broadcast thread starts, so it inherits the mask and never sees them.
@@ -197,14 +239,26 @@ int main(int argc, char** argv) {
   HeadlessForm form;
   StderrPrompter prompter;
   ProgramEditor editor(form, prompter, configPath);
+  RunnerStateFile state(statePath);
+  editor.SetAirRecordStore(&state);
   editor.SetDefaults();
-  editor.LoadAtStartup();
+  const LoadOutcome start =
+      editor.LoadAtStartup(allowIncomplete ? LoadPolicy::PublishWhatWasRead : LoadPolicy::PublishOnlyComplete);
+  if (!start.published) {
+    std::fprintf(stderr,
+                 "iptv-headless: not started: %s; fix the file, or start with --allow-incomplete to broadcast what "
+                 "could be read\n",
+                 start.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
+                                       : start.problem.c_str());
+    return 1;
+  }
 
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
   LogQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
+  editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
 
   ChangeFilter filter;
@@ -235,9 +289,17 @@ int main(int argc, char** argv) {
       signalfd_siginfo info{};
       if (read(sigFd, &info, sizeof info) != sizeof info) continue;
       switch (info.ssi_signo) {
-        case SIGHUP:
-          editor.OnReloadConfig();
+        case SIGHUP: {
+          const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);
+          if (!reload.published) {
+            std::fprintf(stderr,
+                         "iptv-headless: reload refused: %s; the list on the air stays as it was (%d programs)\n",
+                         reload.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
+                                                : reload.problem.c_str(),
+                         static_cast<int>(editor.Rows().size()));
+          }
           break;
+        }
         case SIGUSR1:
           editor.OnForceUpdate();
           break;

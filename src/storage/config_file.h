@@ -36,18 +36,44 @@
 #include "table/program_table.h"
 #include "table/prompter.h"
 
+// How far a load got.
+enum class LoadStatus {
+  Complete,    // read to the end line or the end of the file
+  Missing,     // nothing at the path: no message, as an empty list always was
+  Unreadable,  // there, but not a regular file, or it could not be opened or read: one message
+  Stopped,     // the reader stopped at a bad line: its message, followed by the file and the line
+};
+
 struct LoadedConfig {
   std::vector<ProgramEntry> programs;    // the complete programs read, in file order, never more than MAX_PROGRAMS
   std::optional<uint32_t> freq;          // "freq" (atoi result as unsigned 32-bit: -1 -> 4294967295)
   std::optional<uint8_t> version;        // low 8 bits of "version"
   std::optional<int32_t> orderByNumber;  // 1 when "index" is non-zero, else 0
-  bool opened = false;                   // the file could be opened
+  bool opened = false;                   // the file could be opened and read
+  LoadStatus status = LoadStatus::Missing;
+  std::string problem;            // Missing, Unreadable: "<path>: <reason>"
+  int stoppedAtLine = 0;          // Stopped: the file's line, 1 being the header
+  int programLinesNotLoaded = 0;  // program lines not in `programs`: from the bad line on, and past the 300th
+  int unknownLines = 0;           // lines skipped as "未知格式"
+  int cutPrograms = 0;            // programs whose name or remark was cut to fit
+
+  // True when `programs` and the settings are everything the file holds:
+  // it was read to its end, nothing was left out, skipped as unknown or cut.
+  // A missing file is not complete: nothing at all was read.
+  bool Complete() const {
+    return status == LoadStatus::Complete && programLinesNotLoaded == 0 && unknownLines == 0 && cutPrograms == 0;
+  }
 };
 
-// Reads the file at `path`. A file that cannot be opened (or is a
-// directory) gives opened=false and no message. Every message goes to
-// `messages` (ShowMessage, no icon). A setting the file does not hold stays
-// unset; the caller keeps its current value.
+// Reads the file at `path`. Only a regular file is read: it is opened
+// without waiting (a FIFO never blocks the caller) and checked before a byte
+// is read. A missing file gives status Missing and no message; anything else
+// that cannot be read (a directory, FIFO, device, no permission, a read
+// error, more than 64 MiB) gives one message naming the path and the reason.
+// Every message goes to `messages` (ShowMessage, no icon). A message that
+// stops the load keeps its exact text first, then a new line names the file
+// and the line and says how many program lines were not loaded. A setting
+// the file does not hold stays unset; the caller keeps its current value.
 LoadedConfig LoadConfig(const std::string& path, Prompter& messages);
 // The same reader over any byte stream; `path` only names the file in
 // messages.
@@ -73,6 +99,24 @@ struct SaveResult {
 SaveResult SaveConfig(const std::string& path, const std::vector<RowTexts>& rows, uint32_t sendRate, uint8_t version,
                       int32_t orderByNumber);
 
+// Replaces the file at `path` with `data` the way SaveConfig does
+// (temporary file, flush, rename, directory flush).
+SaveResult ReplaceFile(const std::string& path, const std::string& data);
+
+struct KeepResult {
+  bool ok;
+  std::string keptAs;  // the new name; empty when there was nothing to keep
+  std::string error;   // "<path>: <reason>" when !ok
+};
+
+// Before a save replaces a file whose last load was incomplete: keeps
+// whatever is at `path` now under "<path>.bad-YYYYMMDD-HHMMSS" (local time;
+// "-2", "-3", ... after it when that name is taken), as a second name of the
+// same file where the file system allows it, else by moving it there. Never
+// replaces an existing file. ok with an empty keptAs when nothing is at
+// `path`.
+KeepResult KeepBeside(const std::string& path);
+
 // Tells the operator about failed saves once per run of failures: the first
 // failure after start or after a success shows one message; further
 // failures are quiet until a save succeeds again.
@@ -80,6 +124,8 @@ class SaveFailureReporter {
  public:
   explicit SaveFailureReporter(Prompter& prompter) : m_prompter(prompter) {}
   void Report(const SaveResult& result);
+  // The last save failed and none has succeeded since.
+  bool Failing() const { return m_failing; }
 
  private:
   Prompter& m_prompter;

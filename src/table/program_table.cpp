@@ -85,6 +85,47 @@ void RefreshTableLocked(int count, bool orderByNumber, std::vector<RowTexts>& ro
   g_bListChanged.store(1);
 }
 
+namespace {
+
+struct Fnv1a {
+  uint64_t value = 0xCBF29CE484222325ull;
+  void Bytes(const void* data, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < n; ++i) value = (value ^ p[i]) * 0x100000001B3ull;
+  }
+  void Int(int64_t v) {
+    unsigned char b[8];
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(static_cast<uint64_t>(v) >> (8 * i));
+    Bytes(b, sizeof b);
+  }
+  // Length first, so that no two different sequences of texts run together
+  // into the same bytes.
+  template <size_t N>
+  void Text(const char (&field)[N]) {
+    const size_t n = strnlen(field, N);
+    Int(static_cast<int64_t>(n));
+    Bytes(field, n);
+  }
+};
+
+}  // namespace
+
+uint64_t ProgramListDigest(const ProgramEntry* entries, int count) {
+  Fnv1a h;
+  h.Int(count);
+  for (int i = 0; i < count; ++i) {
+    const ProgramEntry& e = entries[i];
+    h.Int(e.nNumber);
+    h.Text(e.szName);
+    h.Text(e.szMulticast);
+    h.Int(e.nPort);
+    h.Text(e.szNote);
+    h.Int(e.nGroup);
+    h.Int(e.bHD);
+  }
+  return h.value;
+}
+
 void ResetProgramTable() {
   std::lock_guard lock(g_TableGuard);
   std::memset(g_Programs, 0, sizeof g_Programs);

@@ -78,6 +78,13 @@ void SortByNumber(ProgramEntry* entries, int count);
 // set the count beside the table and raise the change flag.
 void RefreshTableLocked(int count, bool orderByNumber, std::vector<RowTexts>& rows);
 
+// A 64-bit digest (FNV-1a) of programs 0..count-1 in order, every field of
+// every entry taken as the list shows it (texts up to their terminator), so
+// two tables with the same digest put the same list on the air. Used to tell
+// whether a list about to be published differs from one that went on the
+// air under some version.
+uint64_t ProgramListDigest(const ProgramEntry* entries, int count);
+
 // Puts the table back to its process start state (all zero, no programs,
 // flag down, version 0). For tests and benchmarks.
 void ResetProgramTable();

@@ -15,4 +15,7 @@ class Prompter {
   // A box with `caption`, OK and Cancel, the question icon and Cancel as the
   // default button. True only when the operator answers OK.
   virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+  // A failed operation the operator may try again or give up: true for
+  // Retry. Without a box of its own, the OK/Cancel question stands in.
+  virtual bool AskRetry(const std::string& text) { return AskOkCancel(text, "Retry"); }
 };

@@ -64,3 +64,15 @@ bool QtPrompter::AskOkCancel(const std::string& text, const std::string& caption
   Prepare(box);
   return box.exec() == QMessageBox::Ok;
 }
+
+bool QtPrompter::AskRetry(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, ApplicationName(), QString::fromUtf8(text), QMessageBox::Retry, m_owner);
+  box.setObjectName(QStringLiteral("retryBox"));
+  QPushButton* giveUp = box.addButton(QStringLiteral("Close Anyway"), QMessageBox::DestructiveRole);
+  giveUp->setObjectName(QStringLiteral("closeAnywayButton"));
+  box.setDefaultButton(QMessageBox::Retry);
+  // Escape must not drop the changes: it means "not yet", so it retries.
+  box.setEscapeButton(QMessageBox::Retry);
+  box.exec();
+  return box.clickedButton() != giveUp;
+}

@@ -19,6 +19,8 @@ class QtPrompter : public Prompter {
 
   void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::None) override;
   bool AskOkCancel(const std::string& text, const std::string& caption) override;
+  // Retry (the default, also for Escape) or "Close Anyway".
+  bool AskRetry(const std::string& text) override;
 
  private:
   QWidget* m_owner;

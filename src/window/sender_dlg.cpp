@@ -100,6 +100,10 @@ CSenderDlg::CSenderDlg(std::string configPath, Prompter& prompter, QWidget* pare
       m_editor(*this, prompter, std::move(configPath)),
       m_loop(m_socket, m_pause, m_clock, *this, m_editor.m_nSendRate) {
   setObjectName(QStringLiteral("senderDialog"));
+  // The version on the air survives a restart in the per-user store, and a
+  // change wakes a broadcast that waits without time-out.
+  m_editor.SetAirRecordStore(&m_airRecord);
+  m_editor.SetChangeHook([this] { m_loop.Wake(); });
   // A fixed frame with a minimise button and no maximise button, and a
   // taskbar entry of its own.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -368,9 +372,10 @@ void CSenderDlg::reject() { OnExit(); }
 
 void CSenderDlg::OnExit() {
   // The form is read first: a refused number keeps the window open, with
-  // the message and the focus the editor gave it. Nothing is saved here:
-  // every change was saved when it was made.
+  // the message and the focus the editor gave it. Every change was saved
+  // when it was made; only a save that failed is tried once more.
   if (!m_editor.UpdateData(true)) return;
+  m_editor.SaveBeforeClose();
   done(QDialog::Accepted);
 }
 

@@ -20,6 +20,7 @@
 #include "broadcast/udp_socket.h"
 #include "editing/form.h"
 #include "editing/program_editor.h"
+#include "storage/air_record.h"
 #include "table/prompter.h"
 
 class CIpAddressCtrl;
@@ -90,6 +91,7 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   // showEvent for when.
   void CentreFrame();
 
+  AirRecordInUserStore m_airRecord;
   ProgramEditor m_editor;
   std::unique_ptr<LogPane> m_logPane;
   std::vector<std::string> m_interfaceItems;

@@ -87,6 +87,44 @@ TEST_F(BroadcastLoopTest, AllOnesPeriodWaitsForTheStopAloneAndVersion31WrapsToZe
   EXPECT_EQ(g_bListChanged.load(), 0);
 }
 
+// With no time-out the loop waits for the stop alone; a change wakes it for
+// the cycle that steps the version and one rotation of the new version, so
+// every section of the changed list reaches the air once. A wake that comes
+// while the loop is busy is not lost.
+TEST_F(BroadcastLoopTest, AChangeWakesAWaitWithoutTimeOutForOneRotation) {
+  std::vector<ProgramEntry> programs;
+  // 27 programs with 20-byte names fill a section: 28 take two.
+  for (int i = 0; i < 28; ++i) programs.push_back(MakeProgram(i + 1, std::string(20, 'n'), "224.2.2.1", 1, 0, 0));
+  SetTable(programs);
+  sendRate = 0xFFFFFFFFu;
+  g_nVersion = 5;
+  g_bListChanged = 1;
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Wake();  // before the start: nothing to wake, the start-up cycle stays one
+  loop.Start(0);
+  ASSERT_EQ(sink.WaitFor(1).size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(loop.Cycles(), 1u);
+
+  for (int change = 0; change < 2; ++change) {
+    const uint64_t before = loop.Cycles();
+    g_bListChanged = 1;
+    loop.Wake();
+    const auto lines = sink.WaitFor(before + 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(loop.Cycles(), before + 3) << "the stepping cycle and one rotation of two sections";
+    EXPECT_EQ(lines.size(), before + 3);
+  }
+  loop.Stop();
+  // The sections after each stepping cycle: 0 and 1 of the new version.
+  const auto packets = socket.Packets();
+  std::vector<std::pair<int, int>> sent;  // (version, section) of each section's first packet
+  for (const auto& p : packets)
+    if (p[1] & 0x40) sent.emplace_back((p[5 + 5] >> 1) & 0x1F, p[5 + 6]);
+  const std::vector<std::pair<int, int>> want = {{5, 0}, {6, 1}, {7, 0}, {7, 1}, {7, 0}, {8, 1}, {8, 0}};
+  EXPECT_EQ(sent, want);
+}
+
 TEST_F(BroadcastLoopTest, FailedSendsShowInTheNextLine) {
   std::vector<ProgramEntry> programs;
   for (int i = 0; i < 12; ++i) programs.push_back(MakeProgram(i + 1, std::string(20, 'n'), "224.2.2.1", 1, 0, 0));

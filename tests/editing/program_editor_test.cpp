@@ -1,13 +1,18 @@
 #include "editing/program_editor.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <memory>
@@ -79,6 +84,7 @@ struct FakePrompter : Prompter {
   std::vector<std::string> questions;
   std::vector<std::string> captions;
   std::deque<bool> answers;
+  std::function<void()> onAsk;
   int underGuard = 0;
 
   void ShowMessage(const std::string& text, MessageIcon icon) override {
@@ -90,6 +96,7 @@ struct FakePrompter : Prompter {
     if (!GuardFree()) ++underGuard;
     questions.push_back(text);
     captions.push_back(caption);
+    if (onAsk) onAsk();
     if (answers.empty()) return false;
     const bool ok = answers.front();
     answers.pop_front();
@@ -166,6 +173,10 @@ class EditorTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void WriteFile(const std::string& bytes) const { std::ofstream(path, std::ios::binary) << bytes; }
+  static std::string ReadAll(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   // Places programs straight into the table, as a load would.
   void Place(const std::vector<ProgramEntry>& entries) {
     {
@@ -180,6 +191,25 @@ class EditorTest : public ::testing::Test {
   std::string dir, path;
   std::unique_ptr<ProgramEditor> editor;
 };
+
+// The operator's 50-program file; `badLine` (the file's line, the header
+// being 1) gets an address that does not convert.
+std::string FiftyPrograms(int badLine = 0) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 50; ++i) {
+    const bool bad = badLine == 5 + i;  // header, freq, version and index come first
+    lines.push_back("@mcast:" + std::to_string(i + 1) + ":P" + std::to_string(i + 1) + ":224.3.3." +
+                    (bad ? std::string("x") : std::to_string(i + 1)) + ":1234:r:0:0#");
+  }
+  return Config(10, 3, 1, lines);
+}
+
+std::vector<std::string> KeptCopies(const std::string& dir) {
+  std::vector<std::string> kept;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().find(".bad-") != std::string::npos) kept.push_back(e.path().string());
+  return kept;
+}
 
 ProgramEntry Entry(int32_t number, const std::string& name, const std::string& address, int32_t port = 10001) {
   ProgramEntry e{};
@@ -638,6 +668,178 @@ TEST_F(EditorTest, AnOverlongLoadedListIsKeptAndStaysEditable) {
   editor->OnModify();
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_EQ(editor->Rows()[0][2], "x");
+}
+
+// A load that did not take the whole file must not let the next save destroy
+// the rest: before that save the file is kept beside itself, and the
+// operator is told once where. A missing file has nothing to keep.
+TEST_F(EditorTest, AnIncompleteLoadIsKeptBesideTheFileBeforeTheFirstSave) {
+  const struct {
+    const char* what;
+    std::string file;  // empty: no file
+    std::vector<std::string> loadMessages;
+    size_t loaded;
+  } cases[] = {
+      {"a bad address on line 14",
+       FiftyPrograms(14),
+       {"错误的IP地址\n{path}, line 14: the load stopped here; 41 program line(s) not loaded."},
+       9},
+      {"no file", "", {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(path);
+    for (const std::string& kept : KeptCopies(dir)) std::filesystem::remove(kept);
+    if (!c.file.empty()) WriteFile(c.file);
+    prompter.Clear();
+    editor->OnReloadConfig();
+    std::vector<std::string> want = c.loadMessages;
+    for (std::string& m : want) m.replace(m.find("{path}"), 6, path);
+    EXPECT_EQ(prompter.messages, want);
+    EXPECT_EQ(editor->Rows().size(), c.loaded);
+
+    prompter.Clear();
+    Add({100, "Added", Addr(224, 9, 9, 9)});
+    EXPECT_EQ(editor->Rows().size(), c.loaded + 1);
+    EXPECT_EQ(File().find("@mcast:100:Added:224.9.9.9:"), File().rfind("@mcast:")) << "the list is saved";
+    const std::vector<std::string> kept = KeptCopies(dir);
+    if (c.file.empty()) {
+      EXPECT_TRUE(kept.empty());
+      EXPECT_TRUE(prompter.messages.empty());
+      continue;
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(ReadAll(kept[0]), c.file) << "nothing that was on disk is lost";
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_NE(prompter.messages[0].find(kept[0]), std::string::npos) << prompter.messages[0];
+
+    // Told once: later saves just save.
+    prompter.Clear();
+    Add({101, "More", Addr(224, 9, 9, 10)});
+    EXPECT_EQ(KeptCopies(dir).size(), 1u);
+    EXPECT_TRUE(prompter.messages.empty());
+  }
+}
+
+// A reload that takes the whole file again ends the rule: the file on disk
+// is then all in the list.
+TEST_F(EditorTest, ACompleteReloadEndsTheKeeping) {
+  WriteFile(FiftyPrograms(14));
+  editor->OnReloadConfig();
+  WriteFile(FiftyPrograms());
+  editor->OnReloadConfig();
+  EXPECT_EQ(editor->Rows().size(), 50u);
+  Add({100, "Added", Addr(224, 9, 9, 9)});
+  EXPECT_TRUE(KeptCopies(dir).empty());
+}
+
+// An unreadable file: no program loads, one message says why, and the
+// next Add keeps all 50 programs beside the new file. Root reads any file
+// whatever its mode, so the case runs in a child as an unprivileged user.
+TEST_F(EditorTest, AnUnreadableFileIsKeptBesideItBeforeTheFirstSave) {
+  WriteFile(FiftyPrograms());
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
+      _exit(3);
+    prompter.Clear();
+    editor->OnReloadConfig();
+    EXPECT_EQ(prompter.messages, std::vector<std::string>{path + ": cannot be read: " + std::strerror(EACCES)});
+    EXPECT_TRUE(editor->Rows().empty());
+    Add({100, "Added", Addr(224, 9, 9, 9)});
+    EXPECT_EQ(prompter.messages.size(), 2u) << "where the file was kept";
+    _exit(testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> kept = KeptCopies(dir);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(ReadAll(kept[0]), FiftyPrograms());
+  EXPECT_NE(File().find("@mcast:100:Added:"), std::string::npos);
+}
+
+TEST_F(EditorTest, ALoadSaysWhenTheSendPeriodHasNoTimeOut) {
+  WriteFile("IPTV multicast IP List\r\n@freq:-1#\r\n@end#\r\n");
+  editor->OnReloadConfig();
+  EXPECT_EQ(editor->m_nSendRate.load(), 4294967295u);
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_EQ(prompter.messages[0].rfind("The send period in " + path + " is 4294967295 ms (freq -1)", 0), 0u);
+}
+
+// Every change the broadcast must pick up goes through the hook, which
+// wakes a loop that waits without time-out.
+TEST_F(EditorTest, EveryChangeCallsTheChangeHook) {
+  int calls = 0;
+  editor->SetChangeHook([&] { ++calls; });
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"add",
+       [&] {
+         Add({1, "One", Addr(224, 2, 2, 1)});
+       }},
+      {"modify",
+       [&] {
+         editor->OnClickProgramList(0);
+         editor->OnModify();
+       }},
+      {"order or rate", [&] { editor->OnOrderOrRateChange(); }},
+      {"reload", [&] { editor->OnReloadConfig(); }},
+      {"force update", [&] { editor->OnForceUpdate(); }},
+      {"delete", [&] { editor->OnDelete(); }},
+  };
+  for (const auto& [what, step] : steps) {
+    const int before = calls;
+    step();
+    EXPECT_EQ(calls, before + 1) << what;
+  }
+}
+
+TEST(EditorSaveFailure, AnOwedSaveIsTriedAgainBeforeClosing) {
+  char tmpl[] = "/tmp/iptv-editor-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, sub = dir + "/sub", path = sub + "/config.txt";
+  const struct {
+    const char* what;
+    bool fixedBeforeClose;
+    std::deque<bool> answers;  // to "retry?"
+    size_t questions;
+    bool saved;
+  } cases[] = {
+      {"the cause went away: saved without a question", true, {}, 0, true},
+      {"fixed while asked, then retried", false, {true}, 1, true},
+      {"closed without it", false, {false}, 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetProgramTable();
+    std::filesystem::remove_all(sub);
+    FakeForm form;
+    FakePrompter prompter;
+    ProgramEditor editor(form, prompter, path);
+    editor.SetDefaults();
+    EXPECT_FALSE(editor.SavePending());
+    form.texts = {"10001", "1", "P", "", "10", "", "0"};
+    form.address = Addr(224, 2, 2, 1);
+    editor.OnAdd();
+    ASSERT_TRUE(editor.SavePending());
+    if (c.fixedBeforeClose) std::filesystem::create_directory(sub);
+    prompter.answers = c.answers;
+    // The operator fixes the cause while the question is open.
+    if (!c.fixedBeforeClose && c.answers.front()) prompter.onAsk = [&] { std::filesystem::create_directory(sub); };
+    editor.SaveBeforeClose();
+    EXPECT_EQ(prompter.questions.size(), c.questions);
+    if (!prompter.questions.empty()) {
+      EXPECT_NE(prompter.questions[0].find(path + ": "), std::string::npos) << prompter.questions[0];
+    }
+    EXPECT_EQ(std::filesystem::exists(path), c.saved);
+    EXPECT_EQ(editor.SavePending(), !c.saved);
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(EditorSaveFailure, IsToldOnceAndTheListStillChanges) {

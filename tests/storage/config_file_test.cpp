@@ -3,7 +3,12 @@
 #include "storage/config_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <sstream>
 
 #include "config_test_support.h"
@@ -18,6 +23,13 @@ std::string Incomplete(const std::string& mask, const std::string& names) {
   return s + names;
 }
 
+// A message that stops the load: the reader's own text, whole and first,
+// then where it stopped and how many program lines that cost.
+std::string Stopped(const std::string& text, int line, int notLoaded) {
+  return text + "\n{path}, line " + std::to_string(line) + ": the load stopped here; " + std::to_string(notLoaded) +
+         " program line(s) not loaded.";
+}
+
 struct FixtureCase {
   const char* file;
   std::vector<std::string> messages;  // "{path}" stands for the fixture's path
@@ -30,9 +42,9 @@ struct FixtureCase {
 const FixtureCase kFixtures[] = {
     {"writer_example.txt", {}, {"101|News|224.2.2.1|10001|studio feed|2|1"}, 10, 3, 1},
     {"header_and_end_only.txt", {}, {}, {}, {}, {}},
-    {"empty.txt", {"错误的配置文件:{path},;"}, {}, {}, {}, {}},
-    {"header_bare_lf.txt", {"错误的配置文件!"}, {}, {}, {}, {}},
-    {"header_lowercase.txt", {"错误的配置文件!"}, {}, {}, {}, {}},
+    {"empty.txt", {Stopped("错误的配置文件:{path},;", 1, 0)}, {}, {}, {}, {}},
+    {"header_bare_lf.txt", {Stopped("错误的配置文件!", 1, 1)}, {}, {}, {}, {}},
+    {"header_lowercase.txt", {Stopped("错误的配置文件!", 1, 0)}, {}, {}, {}, {}},
     {"header_extra_text.txt", {}, {"1|a|224.2.2.1|1|r|1|0"}, 5, {}, {}},
     // FREQ in capitals and an empty key are unknown; a line without ":" and
     // a comment are skipped; the later freq (no "#") wins; 300 -> 44;
@@ -47,17 +59,22 @@ const FixtureCase kFixtures[] = {
      0},
     // The bad line ends the load; what came before it stays.
     {"only_remark.txt",
-     {Incomplete("10", "'number','name','mcast','port',")},
+     {Stopped(Incomplete("10", "'number','name','mcast','port',"), 4, 2)},
      {"7|kept|224.2.2.7|1|r|1|0"},
      15,
      {},
      {}},
-    {"group_at_line_end.txt", {Incomplete("1F", "")}, {}, {}, {}, {}},
-    {"no_number_no_note.txt", {Incomplete("0", "'number','name','mcast','port','note',")}, {}, {}, {}, {}},
-    {"colon_in_name.txt", {"错误的IP地址"}, {"1|ok|224.2.2.1|1|r|1|0"}, {}, 2, {}},
-    {"all_ones_address.txt", {"错误的IP地址"}, {}, {}, {}, {}},
+    {"group_at_line_end.txt", {Stopped(Incomplete("1F", ""), 2, 1)}, {}, {}, {}, {}},
+    {"no_number_no_note.txt",
+     {Stopped(Incomplete("0", "'number','name','mcast','port','note',"), 2, 1)},
+     {},
+     {},
+     {},
+     {}},
+    {"colon_in_name.txt", {Stopped("错误的IP地址", 4, 1)}, {"1|ok|224.2.2.1|1|r|1|0"}, {}, 2, {}},
+    {"all_ones_address.txt", {Stopped("错误的IP地址", 2, 1)}, {}, {}, {}, {}},
     // Longer than the 19-byte field (the conversion alone would take it).
-    {"long_address.txt", {"错误的IP地址"}, {}, {}, {}, {}},
+    {"long_address.txt", {Stopped("错误的IP地址", 2, 1)}, {}, {}, {}, {}},
     {"long_texts.txt",
      {"{path}: 2 program(s) had a name or remark longer than 127 bytes; it was cut to fit."},
      {"1|" +
@@ -89,7 +106,7 @@ TEST_P(ConfigFixture, LoadsAsExpected) {
   EXPECT_TRUE(got.opened);
   std::vector<std::string> want = c.messages;
   for (std::string& m : want) {
-    if (size_t at = m.find("{path}"); at != std::string::npos) m.replace(at, 6, path);
+    for (size_t at; (at = m.find("{path}")) != std::string::npos;) m.replace(at, 6, path);
   }
   EXPECT_EQ(prompter.messages, want);
   for (MessageIcon icon : prompter.icons) EXPECT_EQ(icon, MessageIcon::None);
@@ -110,15 +127,88 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ConfigFixture, testing::ValuesIn(kFixtures), 
   return name;
 });
 
-TEST(ConfigReader, MissingFileOrDirectoryIsNoFileAndNoMessage) {
+TEST(ConfigReader, AMissingFileIsAnEmptyListWithoutAMessage) {
   TempDir dir;
-  for (const std::string& path : {dir.File("config.txt"), dir.path.string()}) {
+  RecordingPrompter prompter;
+  const LoadedConfig got = LoadConfig(dir.File("config.txt"), prompter);
+  EXPECT_FALSE(got.opened);
+  EXPECT_EQ(got.status, LoadStatus::Missing);
+  EXPECT_FALSE(got.Complete());
+  EXPECT_TRUE(got.programs.empty());
+  EXPECT_FALSE(got.freq || got.version || got.orderByNumber);
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+// Only a regular file is read. Anything else at the path is one message
+// naming the path and the reason, at once: a FIFO without a writer does not
+// block the load.
+TEST(ConfigReader, WhatIsNotARegularFileIsOneMessageAndNeverBlocks) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo.txt"), loop = dir.File("loop.txt"), locked = dir.File("locked.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+  WriteBytes(locked, "IPTV multicast IP List\r\n@mcast:1:a:224.2.2.1:1:r:1:0#\r\n@end#\r\n");
+  chmod(locked.c_str(), 0);
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {dir.path.string(), "it is a directory, not a regular file"},
+      {fifo, "it is a FIFO, not a regular file"},
+      {"/dev/null", "it is a character device, not a regular file"},
+      {loop, std::strerror(ELOOP)},
+      // Root reads whatever the mode says.
+      {locked, geteuid() == 0 ? "" : std::strerror(EACCES)},
+  };
+  for (const auto& c : cases) {
+    if (c.reason.empty()) continue;
+    SCOPED_TRACE(c.path);
     RecordingPrompter prompter;
-    const LoadedConfig got = LoadConfig(path, prompter);
-    EXPECT_FALSE(got.opened) << path;
+    const auto started = std::chrono::steady_clock::now();
+    const LoadedConfig got = LoadConfig(c.path, prompter);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(got.status, LoadStatus::Unreadable);
+    EXPECT_FALSE(got.Complete());
     EXPECT_TRUE(got.programs.empty());
-    EXPECT_FALSE(got.freq || got.version || got.orderByNumber);
-    EXPECT_TRUE(prompter.messages.empty());
+    EXPECT_EQ(prompter.messages, std::vector<std::string>{c.path + ": cannot be read: " + c.reason});
+  }
+}
+
+// The line a stop names is the file's own line, however long the lines
+// before it, and every program line from the bad one to the end line counts
+// as not loaded (those after the end line are no part of the list).
+TEST(ConfigReader, AStopNamesTheFilesLineAndCountsWhatWasNotLoaded) {
+  std::string text = "IPTV multicast IP List\r\n" + std::string(1200, '#') + "\r\n@mcast:1:a:224.2.2.1:1:r:1:0#\r\n";
+  text += "@mcast:2:b:224.2.2.x:1:r:1:0#\r\n";  // line 4
+  for (int i = 0; i < 5; ++i) text += "@mcast:3:c:224.2.2.3:1:r:1:0#\r\n@index:0#\r\n";
+  text += "@end#\r\n@mcast:9:after:224.2.2.9:1:r:1:0#\r\n";
+  std::istringstream in(text);
+  RecordingPrompter prompter;
+  const LoadedConfig got = LoadConfigFrom(in, "cfg", prompter);
+  EXPECT_EQ(got.status, LoadStatus::Stopped);
+  EXPECT_EQ(got.stoppedAtLine, 4);
+  EXPECT_EQ(got.programLinesNotLoaded, 6);
+  EXPECT_EQ(got.programs.size(), 1u);
+  EXPECT_FALSE(got.orderByNumber) << "nothing after the bad line is taken";
+  EXPECT_EQ(prompter.messages, std::vector<std::string>{
+                                   "错误的IP地址\ncfg, line 4: the load stopped here; 6 program line(s) not loaded."});
+}
+
+TEST(ConfigReader, ALoadIsCompleteOnlyWhenNothingWasLeftOutOrCut) {
+  const struct {
+    const char* what;
+    std::string body;
+    bool complete;
+  } cases[] = {
+      {"clean, with a comment", "@freq:5#\r\nnote to self\r\n@mcast:1:a:224.2.2.1:1:r:1:0#\r\n", true},
+      {"an unknown key", "@FREQ:5#\r\n", false},
+      {"a cut name", "@mcast:1:" + std::string(130, 'n') + ":224.2.2.1:1:r:1:0#\r\n", false},
+      {"a bad line", "@mcast:1#\r\n", false},
+  };
+  for (const auto& c : cases) {
+    std::istringstream in("IPTV multicast IP List\r\n" + c.body + "@end#\r\n");
+    RecordingPrompter prompter;
+    EXPECT_EQ(LoadConfigFrom(in, "cfg", prompter).Complete(), c.complete) << c.what;
   }
 }
 
@@ -132,6 +222,8 @@ TEST(ConfigReader, StoresAtMost300ProgramsAndSaysHowManyWereLeftOut) {
   const LoadedConfig got = LoadConfigFrom(in, "cfg", prompter);
 
   ASSERT_EQ(got.programs.size(), 300u);
+  EXPECT_EQ(got.programLinesNotLoaded, 2);
+  EXPECT_FALSE(got.Complete());
   EXPECT_EQ(FormatRow(299, got.programs.back()), rows[299]);
   EXPECT_EQ(got.version, 5);
   EXPECT_EQ(

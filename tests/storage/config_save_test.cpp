@@ -163,3 +163,48 @@ TEST(SaveFailureReporter, TellsOncePerRunOfFailures) {
 }
 
 }  // namespace
+
+namespace {
+
+// Before a save over a file that was not loaded in full: what is on disk is
+// kept under a name of its own, the file itself stays in place until the
+// save replaces it, and no earlier copy is ever overwritten.
+TEST(KeepBeside, KeepsWhatIsOnDiskUnderANewNameEachTime) {
+  TempDir dir;
+  const std::string path = dir.File("config.txt");
+  const KeepResult none = KeepBeside(path);
+  EXPECT_TRUE(none.ok);
+  EXPECT_TRUE(none.keptAs.empty()) << "nothing there, nothing to keep";
+
+  WriteBytes(path, "first");
+  const KeepResult first = KeepBeside(path);
+  ASSERT_TRUE(first.ok) << first.error;
+  EXPECT_EQ(first.keptAs.rfind(path + ".bad-", 0), 0u) << first.keptAs;
+  EXPECT_EQ(first.keptAs.size(), path.size() + 5 + 15) << "YYYYMMDD-HHMMSS";
+  EXPECT_EQ(ReadBytes(first.keptAs), "first");
+  EXPECT_EQ(ReadBytes(path), "first");
+
+  ASSERT_TRUE(SaveConfig(path, {}, 10, 0, 0).ok);
+  WriteBytes(path, "second");
+  const KeepResult second = KeepBeside(path);
+  ASSERT_TRUE(second.ok) << second.error;
+  EXPECT_NE(second.keptAs, first.keptAs);
+  EXPECT_EQ(ReadBytes(second.keptAs), "second");
+  EXPECT_EQ(ReadBytes(first.keptAs), "first");
+}
+
+// A directory cannot have a second name: it is moved aside instead, so the
+// save that follows can put the list in its place.
+TEST(KeepBeside, MovesWhatCannotBeLinked) {
+  TempDir dir;
+  const std::string path = dir.File("config.txt");
+  std::filesystem::create_directory(path);
+  WriteBytes(path + "/inside", "x");
+  const KeepResult kept = KeepBeside(path);
+  ASSERT_TRUE(kept.ok) << kept.error;
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(ReadBytes(kept.keptAs + "/inside"), "x");
+  EXPECT_TRUE(SaveConfig(path, {}, 10, 0, 0).ok);
+}
+
+}  // namespace

@@ -116,4 +116,45 @@ TEST(RefreshTableLocked, NumbersRowsSetsCountAndRaisesFlag) {
   EXPECT_EQ(g_bListChanged.load(), 1);
 }
 
+// The digest that tells a list about to be published from one that went on
+// the air: any field of any program, the order and the count change it;
+// what lies past a text's terminator does not.
+TEST(ProgramListDigest, ChangesWithEveryFieldAndOnlyWithWhatTheListShows) {
+  ProgramEntry base[2] = {};
+  base[0].nNumber = 1;
+  CopyField(base[0].szName, "One");
+  CopyField(base[0].szMulticast, "224.2.2.1");
+  base[1].nNumber = 2;
+  const uint64_t digest = ProgramListDigest(base, 2);
+  const struct {
+    const char* what;
+    void (*change)(ProgramEntry*);
+  } changes[] = {
+      {"number", [](ProgramEntry* e) { e[0].nNumber ^= 1 << 20; }},
+      {"name", [](ProgramEntry* e) { CopyField(e[0].szName, "Onf"); }},
+      {"address", [](ProgramEntry* e) { CopyField(e[0].szMulticast, "224.2.2.10"); }},
+      {"port", [](ProgramEntry* e) { e[1].nPort = 1; }},
+      {"remark", [](ProgramEntry* e) { CopyField(e[1].szNote, "r"); }},
+      {"group", [](ProgramEntry* e) { e[1].nGroup = -1; }},
+      {"HD", [](ProgramEntry* e) { e[1].bHD = 2; }},
+      {"order", [](ProgramEntry* e) { std::swap(e[0], e[1]); }},
+      {"a text's end moves to the next one",
+       [](ProgramEntry* e) {
+         CopyField(e[0].szName, "On");
+         CopyField(e[0].szMulticast, "e224.2.2.1");
+       }},
+  };
+  for (const auto& c : changes) {
+    ProgramEntry changed[2] = {base[0], base[1]};
+    c.change(changed);
+    EXPECT_NE(ProgramListDigest(changed, 2), digest) << c.what;
+  }
+  EXPECT_NE(ProgramListDigest(base, 1), digest) << "count";
+  EXPECT_EQ(ProgramListDigest(base, 0), ProgramListDigest(nullptr, 0)) << "an empty list is an empty list";
+
+  ProgramEntry same[2] = {base[0], base[1]};
+  std::memset(same[0].szName + 4, 'x', sizeof same[0].szName - 4);  // past the terminator
+  EXPECT_EQ(ProgramListDigest(same, 2), digest);
+}
+
 }  // namespace

@@ -30,8 +30,16 @@ class RecordingPrompter : public Prompter {
     questions.emplace_back(text, caption);
     return answer;
   }
+  // Retry or give up: `onRetry` answers (and may fix the cause first); give
+  // up when it is not set.
+  bool AskRetry(const std::string& text) override {
+    retries.push_back(text);
+    return onRetry ? onRetry() : false;
+  }
   std::vector<Message> messages;
   std::vector<std::pair<std::string, std::string>> questions;
+  std::vector<std::string> retries;
+  std::function<bool()> onRetry;
   bool answer = true;
 };
 
