@@ -16,6 +16,7 @@ extern uint8_t g_nContinuity;
 
 // Builds the packets of the section that starts at `section` (its length is
 // taken from bytes 1 and 2) and hands each to emit(const uint8_t* packet).
+// `continuity` is the counter to step, g_nContinuity on the air.
 // Returns the number of packets.
 template <class Emit>
 int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit);
@@ -59,9 +60,11 @@ sockaddr_in OpenSendSocket(DatagramSocket& socket, uint32_t sendAddr);
 
 // Sends the section in `section` as packets, each followed by the pause;
 // returns the sum of the sends (188 per packet sent, -1 per packet whose send
-// failed). With pauseAfterLast false the caller owes the last packet's pause.
+// failed). `continuity` steps once per packet built; the broadcast loop
+// passes g_nContinuity. With pauseAfterLast false the caller owes the last
+// packet's pause.
 int SendSection(DatagramSocket& socket, PacketPause& pause, const sockaddr_in& destination, const uint8_t* section,
-                uint8_t& continuity = g_nContinuity, bool pauseAfterLast = true);
+                uint8_t& continuity, bool pauseAfterLast = true);
 
 template <class Emit>
 int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit) {

@@ -108,11 +108,6 @@ void WriteEntry(uint8_t* d, const ProgramEntry& e, size_t nameLen, uint32_t addr
 
 }  // namespace
 
-uint32_t ReversedAddressBytes(const char* text) {
-  const uint32_t a = AddressHostOrder(text);
-  return (a >> 24) | ((a >> 8) & 0xFF00) | ((a << 8) & 0xFF0000) | (a << 24);
-}
-
 int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSection, int firstProgram,
                  const PlayListInput& input, const Clock& clock, int* leftOut) {
   const uint8_t versionByte = static_cast<uint8_t>(VERSION_BYTE_BASE | ((input.version & 0x1F) << 1));

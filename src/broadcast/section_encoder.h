@@ -36,11 +36,6 @@ using SectionBuffers = uint8_t[MAX_SECTIONS][SECTION_SIZE];
 // minute, second, from one reading of the clock) at dest; returns 8.
 int WriteTimeDescriptor(uint8_t* dest, const Clock& clock);
 
-// The program-descriptor address bytes: the four octets of the dotted text
-// in reverse order (a.b.c.d -> d, c, b, a), FF FF FF FF when the text is not
-// an address. Accepts what inet_addr accepts.
-uint32_t ReversedAddressBytes(const char* text);
-
 // Group addresses already converted, by table index, kept by the caller
 // from one build to the next: a text equal byte for byte to the one last
 // converted is not converted again. Parsing 300 address texts is otherwise
