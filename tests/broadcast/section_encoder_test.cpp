@@ -130,14 +130,17 @@ TEST(SectionEncoder, FitCheckLeavesOutWhatTheEncoderLeavesOut) {
     EXPECT_EQ(fitLeftOut, b.leftOut);
 
     // What is on the air: the programs the sections hold, in table order.
-    std::vector<std::string> onAir;
+    std::vector<DecodedProgram> onAir;
     for (int k = 0; k <= b.last; ++k) {
       DecodedSection d;
       ASSERT_EQ(DecodeSection(b.buf[k], SECTION_SIZE, d), SectionError::None) << "section " << k;
-      for (const DecodedProgram& p : d.programs) onAir.push_back(p.name);
+      onAir.insert(onAir.end(), d.programs.begin(), d.programs.end());
     }
     ASSERT_EQ(static_cast<int>(onAir.size()), count - fitLeftOut);
-    for (size_t i = 0; i < onAir.size(); ++i) ASSERT_EQ(onAir[i], programs[i].szName) << "program " << i;
+    for (size_t i = 0; i < onAir.size(); ++i) {
+      ASSERT_EQ(onAir[i].nNumber, programs[i].nNumber) << "program " << i;
+      ASSERT_EQ(onAir[i].name, programs[i].szName) << "program " << i;
+    }
     (fitLeftOut > 0 ? sawLeftOut : sawFit)++;
   }
   // The seed must exercise both answers.
