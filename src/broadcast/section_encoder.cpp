@@ -110,7 +110,7 @@ constexpr size_t kProgramLoopCapacity = SECTION_SIZE - SECTION_HEADER_SIZE - CRC
 // entry and the CRC behind it still fit into SECTION_SIZE bytes; the first
 // that does not opens the next section, and in the sixth it and every
 // program after it are left out. Tells `sink` of every program placed
-// (Entry(index, nameLen)) and of every section opened after `section`
+// (Entry(program, index, nameLen)) and of every section opened after `section`
 // (NextSection()); returns how many programs were left out.
 template <class Sink>
 int PackPrograms(const ProgramEntry* programs, int first, int count, int section, Sink& sink) {
@@ -124,7 +124,7 @@ int PackPrograms(const ProgramEntry* programs, int first, int count, int section
       sink.NextSection();
       used = 0;
     }
-    sink.Entry(i, nameLen);
+    sink.Entry(programs[i], i, nameLen);
     used += size;
   }
   return 0;
@@ -147,8 +147,7 @@ class SectionSink {
     Open();
   }
 
-  void Entry(int i, size_t nameLen) {
-    const ProgramEntry& e = m_input.programs[i];
+  void Entry(const ProgramEntry& e, int i, size_t nameLen) {
     PutProgramEntry(m_w, e, nameLen, CachedAddress(e, i, m_input.addresses));
   }
 
@@ -211,7 +210,7 @@ class SectionSink {
 
 // The fit check's sink: placing is all it needs.
 struct CountingSink {
-  void Entry(int, size_t) {}
+  void Entry(const ProgramEntry&, int, size_t) {}
   void NextSection() {}
 };
 
