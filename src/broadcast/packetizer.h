@@ -14,8 +14,9 @@
 // 15 -> 0, never reset. Only the broadcast thread touches it.
 extern uint8_t g_nContinuity;
 
-// Builds the packets of the section that starts at `section` (its length is
-// taken from bytes 1 and 2) and hands each to emit(const uint8_t* packet).
+// Builds the packets of the section that starts at `section` (its size is
+// taken from its section_length) and hands each to emit(const uint8_t* packet).
+// `continuity` is the counter to step, g_nContinuity on the air.
 // Returns the number of packets.
 template <class Emit>
 int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit);
@@ -59,14 +60,16 @@ sockaddr_in OpenSendSocket(DatagramSocket& socket, uint32_t sendAddr);
 
 // Sends the section in `section` as packets, each followed by the pause;
 // returns the sum of the sends (188 per packet sent, -1 per packet whose send
-// failed). With pauseAfterLast false the caller owes the last packet's pause.
+// failed). `continuity` steps once per packet built; the broadcast loop
+// passes g_nContinuity. With pauseAfterLast false the caller owes the last
+// packet's pause.
 int SendSection(DatagramSocket& socket, PacketPause& pause, const sockaddr_in& destination, const uint8_t* section,
-                uint8_t& continuity = g_nContinuity, bool pauseAfterLast = true);
+                uint8_t& continuity, bool pauseAfterLast = true);
 
 template <class Emit>
 int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit) {
   using namespace wire;
-  int remaining = ((section[1] & 0x0F) << 8 | section[2]) + 3;
+  int remaining = static_cast<int>(wire::SectionTotalSize(section));
   const uint8_t* read = section;
   bool first = true;
   int packets = 0;
@@ -82,9 +85,9 @@ int PacketizeSection(const uint8_t* section, uint8_t& continuity, Emit&& emit) {
     }
     const size_t n = static_cast<size_t>(remaining) < capacity ? static_cast<size_t>(remaining) : capacity;
     packet[0] = TS_SYNC_BYTE;
-    packet[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (PID >> 8));
+    packet[1] = static_cast<uint8_t>((first ? TS_PAYLOAD_UNIT_START : 0x00) | (PID >> 8));
     packet[2] = static_cast<uint8_t>(PID & 0xFF);
-    packet[3] = static_cast<uint8_t>(0x10 | (continuity & 0x0F));  // payload only
+    packet[3] = static_cast<uint8_t>(TS_PAYLOAD_ONLY | (continuity & 0x0F));
     continuity = static_cast<uint8_t>(continuity + 1 > 15 ? 0 : continuity + 1);
     __builtin_memcpy(packet + offset, read, n);
     read += n;

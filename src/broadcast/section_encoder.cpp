@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 
+#include <cassert>
 #include <cstring>
 #include <ctime>
 
+#include "wire/byte_writer.h"
 #include "wire/crc32.h"
 
 using namespace wire;
@@ -14,19 +16,6 @@ LocalTime SystemClock::Now() const {
   std::tm tm{};
   localtime_r(&now, &tm);
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-int WriteTimeDescriptor(uint8_t* dest, const Clock& clock) {
-  const LocalTime t = clock.Now();
-  dest[0] = TIME_DESCRIPTOR_TAG;
-  dest[1] = 6;
-  dest[2] = static_cast<uint8_t>(((t.year % 100) + 100) % 100);
-  dest[3] = static_cast<uint8_t>(t.month);
-  dest[4] = static_cast<uint8_t>(t.day);
-  dest[5] = static_cast<uint8_t>(t.hour);
-  dest[6] = static_cast<uint8_t>(t.minute);
-  dest[7] = static_cast<uint8_t>(t.second);
-  return TIME_DESCRIPTOR_LENGTH;
 }
 
 namespace {
@@ -62,8 +51,6 @@ uint32_t AddressHostOrder(const char* text) {
 
 size_t NameLength(const ProgramEntry& e) { return strnlen(e.szName, MAX_NAME_LENGTH); }
 
-constexpr size_t kEntriesPerSection = SECTION_SIZE - SECTION_HEADER_SIZE - CRC_SIZE;  // 1000
-
 uint32_t FieldAddress(const ProgramEntry& e) {
   // The field may lack its terminator; convert only what it holds.
   char text[sizeof e.szMulticast + 1];
@@ -83,114 +70,171 @@ uint32_t CachedAddress(const ProgramEntry& e, int index, AddressCache* cache) {
   return slot.hostOrder;
 }
 
-void WriteEntry(uint8_t* d, const ProgramEntry& e, size_t nameLen, uint32_t addr) {
-  const size_t descLen = nameLen + 11;
-  d[0] = static_cast<uint8_t>(e.nNumber >> 8);
-  d[1] = static_cast<uint8_t>(e.nNumber);
-  d[2] = static_cast<uint8_t>(e.nGroup >> 8);
-  d[3] = static_cast<uint8_t>(e.nGroup);
-  d[4] = static_cast<uint8_t>(0xF0 | (descLen >> 8));
-  d[5] = static_cast<uint8_t>(descLen & 0xFF);
-  d[6] = PROGRAM_DESCRIPTOR_TAG;
-  d[7] = static_cast<uint8_t>(nameLen + 9);
-  // Receivers expect the octets of the group address reversed.
-  d[8] = static_cast<uint8_t>(addr);
-  d[9] = static_cast<uint8_t>(addr >> 8);
-  d[10] = static_cast<uint8_t>(addr >> 16);
-  d[11] = static_cast<uint8_t>(addr >> 24);
-  d[12] = static_cast<uint8_t>(e.nPort >> 8);
-  d[13] = static_cast<uint8_t>(e.nPort);
-  d[14] = static_cast<uint8_t>(nameLen);
-  std::memcpy(d + 15, e.szName, nameLen);
-  d[15 + nameLen] = 0;
-  d[16 + nameLen] = e.bHD;
+// The time descriptor's eight bytes, all six values from one reading of
+// the clock. Inlined so that the writer stays in registers: a writer
+// whose address escapes is reloaded after every byte stored.
+[[gnu::always_inline]] inline void PutTimeDescriptor(ByteWriter& w, const LocalTime& t) {
+  w.Put8(TIME_DESCRIPTOR_TAG);                                 // tag
+  w.Put8(TIME_VALUES);                                         // length
+  w.Put8(static_cast<uint8_t>(((t.year % 100) + 100) % 100));  // year % 100
+  w.Put8(static_cast<uint8_t>(t.month));                       // month
+  w.Put8(static_cast<uint8_t>(t.day));                         // day
+  w.Put8(static_cast<uint8_t>(t.hour));                        // hour
+  w.Put8(static_cast<uint8_t>(t.minute));                      // minute
+  w.Put8(static_cast<uint8_t>(t.second));                      // second
 }
+
+// One program entry, 17 + nameLen bytes. Numbers go on the air as their
+// low 16 bits.
+void PutProgramEntry(ByteWriter& w, const ProgramEntry& e, size_t nameLen, uint32_t addr) {
+  w.Put16(static_cast<uint16_t>(e.nNumber));                                      // program_number
+  w.Put16(static_cast<uint16_t>(e.nGroup));                                       // group
+  const ByteWriter::LengthField descriptors = w.ReserveLength12(RESERVED_FLAGS);  // descriptors length
+  w.Put8(PROGRAM_DESCRIPTOR_TAG);                                                 // program descriptor: tag
+  w.Put8(static_cast<uint8_t>(PROGRAM_DESCRIPTOR_FIXED + nameLen));               // length
+  w.Put32(__builtin_bswap32(addr));         // address: receivers expect the octets reversed (d, c, b, a)
+  w.Put16(static_cast<uint16_t>(e.nPort));  // port
+  w.Put8(static_cast<uint8_t>(nameLen));    // name length
+  w.PutBytes(e.szName, nameLen);            // name, without terminator
+  w.Put8(0);                                // zero byte
+  w.Put8(e.bHD);                            // HD, the byte as stored
+  w.FillLength12(descriptors);
+}
+
+// Bytes of program entries one section holds: 1024 less the header and the
+// CRC, 1000.
+constexpr size_t kProgramLoopCapacity = SECTION_SIZE - SECTION_HEADER_SIZE - CRC_SIZE;
+
+// The play list's one packing rule, for the encoder and the fit check
+// alike: programs go in table order into the open section as long as their
+// entry and the CRC behind it still fit into SECTION_SIZE bytes; the first
+// that does not opens the next section, and in the sixth it and every
+// program after it are left out. Tells `sink` of every program placed
+// (Entry(program, index, nameLen)) and of every section opened after `section`
+// (NextSection()); returns how many programs were left out.
+template <class Sink>
+int PackPrograms(const ProgramEntry* programs, int first, int count, int section, Sink& sink) {
+  size_t used = 0;  // bytes of program entries in the open section
+  for (int i = first; i < count; ++i) {
+    const size_t nameLen = NameLength(programs[i]);
+    const size_t size = PROGRAM_ENTRY_FIXED + nameLen;
+    if (used + size > kProgramLoopCapacity) {
+      if (section == MAX_SECTIONS - 1) return count - i;
+      ++section;
+      sink.NextSection();
+      used = 0;
+    }
+    sink.Entry(programs[i], i, nameLen);
+    used += size;
+  }
+  return 0;
+}
+
+// Writes the sections into the buffers as PackPrograms places the
+// programs.
+class SectionSink {
+ public:
+  SectionSink(SectionBuffers& buffers, int section, uint8_t& lastSection, const PlayListInput& input,
+              const Clock& clock)
+      : m_buffers(buffers),
+        m_lastSection(lastSection),
+        m_input(input),
+        m_clock(clock),
+        m_versionByte(static_cast<uint8_t>(VERSION_BYTE_BASE | ((input.version & 0x1F) << 1))),
+        m_first(section),
+        m_section(section),
+        m_w(buffers[section], SECTION_SIZE) {
+    Open();
+  }
+
+  void Entry(const ProgramEntry& e, int i, size_t nameLen) {
+    PutProgramEntry(m_w, e, nameLen, CachedAddress(e, i, m_input.addresses));
+  }
+
+  void NextSection() {
+    Close();
+    ++m_lastSection;
+    ++m_section;
+    m_w = ByteWriter(m_buffers[m_section], SECTION_SIZE);
+    Open();
+  }
+
+  // Closes the open section, then gives every section of this build the
+  // final last_section_number and its CRC, which covers that byte. Returns
+  // the total size of the sections.
+  int Finish() {
+    Close();
+    for (int s = m_first; s <= m_section; ++s) {
+      m_buffers[s][LAST_SECTION_NUMBER_AT] = m_lastSection;
+      AppendCrc32(m_buffers[s], m_ends[s]);
+    }
+    return m_total;
+  }
+
+ private:
+  // The header up to the program loop; the clock is read as it is written.
+  void Open() {
+    m_w.Put8(TABLE_ID);                                           // table_id
+    m_sectionLength = m_w.ReserveLength12(SECTION_SYNTAX_FLAGS);  // syntax bits, section_length
+    m_w.Put16(TABLE_ID_EXTENSION);                                // table_id_extension
+    m_w.Put8(m_versionByte);                                      // 01, version_number, current_next_indicator
+    m_w.Put8(static_cast<uint8_t>(m_section));                    // section_number
+    m_w.Put8(m_lastSection);                                      // last_section_number, final in Finish
+    const ByteWriter::LengthField descriptors = m_w.ReserveLength12(RESERVED_FLAGS);  // descriptor loop length
+    PutTimeDescriptor(m_w, m_clock.Now());                                            // the descriptor loop
+    m_w.FillLength12(descriptors);
+    m_programLoop = m_w.ReserveLength12(RESERVED_FLAGS);  // program loop length
+    assert(m_w.Size() == SECTION_HEADER_SIZE);            // what the packing counts on
+  }
+
+  void Close() {
+    m_w.FillLength12(m_programLoop);
+    m_w.FillLength12(m_sectionLength, CRC_SIZE);
+    m_ends[m_section] = static_cast<int>(m_w.Size());  // where the CRC goes
+    m_total += static_cast<int>(m_w.Size() + CRC_SIZE);
+  }
+
+  SectionBuffers& m_buffers;
+  uint8_t& m_lastSection;
+  const PlayListInput& m_input;
+  const Clock& m_clock;
+  const uint8_t m_versionByte;
+  const int m_first;
+  int m_section;
+  ByteWriter m_w;
+  ByteWriter::LengthField m_sectionLength{};
+  ByteWriter::LengthField m_programLoop{};
+  int m_ends[MAX_SECTIONS] = {};
+  int m_total = 0;
+};
+
+// The fit check's sink: placing is all it needs.
+struct CountingSink {
+  void Entry(const ProgramEntry&, int, size_t) {}
+  void NextSection() {}
+};
 
 }  // namespace
 
-uint32_t ReversedAddressBytes(const char* text) {
-  const uint32_t a = AddressHostOrder(text);
-  return (a >> 24) | ((a >> 8) & 0xFF00) | ((a << 8) & 0xFF0000) | (a << 24);
+int WriteTimeDescriptor(uint8_t* dest, const Clock& clock) {
+  ByteWriter w(dest, TIME_DESCRIPTOR_LENGTH);
+  PutTimeDescriptor(w, clock.Now());
+  return static_cast<int>(w.Size());
 }
 
 int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSection, int firstProgram,
                  const PlayListInput& input, const Clock& clock, int* leftOut) {
-  const uint8_t versionByte = static_cast<uint8_t>(VERSION_BYTE_BASE | ((input.version & 0x1F) << 1));
-  int ends[MAX_SECTIONS] = {};  // where each section's CRC goes
-  int total = 0;
-  int left = 0;
-  int k = sectionNumber < MAX_SECTIONS ? sectionNumber : MAX_SECTIONS - 1;
-  const int first = k;
-  int i = firstProgram < 0 ? 0 : firstProgram;
-  for (;;) {
-    uint8_t* b = buffers[k];
-    b[0] = TABLE_ID;
-    b[1] = 0xF0;
-    b[2] = 0;
-    b[3] = TABLE_ID_EXTENSION >> 8;
-    b[4] = TABLE_ID_EXTENSION & 0xFF;
-    b[5] = versionByte;
-    b[6] = static_cast<uint8_t>(k);
-    b[7] = lastSection;
-    const int dl = WriteTimeDescriptor(b + 10, clock);
-    b[8] = static_cast<uint8_t>(0xF0 | (dl >> 8));
-    b[9] = static_cast<uint8_t>(dl);
-    b[18] = 0xF0;
-    b[19] = 0;
-    size_t p = SECTION_HEADER_SIZE;
-    bool more = false;
-    for (; i < input.count; ++i) {
-      const ProgramEntry& e = input.programs[i];
-      const size_t nameLen = NameLength(e);
-      const size_t size = PROGRAM_ENTRY_FIXED + nameLen;
-      if (p + size + CRC_SIZE <= SECTION_SIZE) {
-        WriteEntry(b + p, e, nameLen, CachedAddress(e, i, input.addresses));
-        p += size;
-      } else if (k < MAX_SECTIONS - 1) {
-        ++lastSection;
-        more = true;
-        break;
-      } else {
-        // The sixth buffer is full: the rest cannot go on the air.
-        left = input.count - i;
-        break;
-      }
-    }
-    const size_t loopLen = p - SECTION_HEADER_SIZE;
-    b[18] |= static_cast<uint8_t>(loopLen >> 8);
-    b[19] = static_cast<uint8_t>(loopLen);
-    b[1] |= static_cast<uint8_t>((p + 1) >> 8);
-    b[2] = static_cast<uint8_t>(p + 1);
-    ends[k] = static_cast<int>(p);
-    total += static_cast<int>(p + CRC_SIZE);
-    if (!more) break;
-    ++k;
-  }
-  // Every section of one build names the same last section, and each CRC
-  // covers that final byte 7.
-  for (int s = first; s <= k; ++s) {
-    buffers[s][7] = lastSection;
-    AppendCrc32(buffers[s], ends[s]);
-  }
+  const int section = sectionNumber < MAX_SECTIONS ? sectionNumber : MAX_SECTIONS - 1;
+  SectionSink sink(buffers, section, lastSection, input, clock);
+  const int left = PackPrograms(input.programs, firstProgram < 0 ? 0 : firstProgram, input.count, section, sink);
+  const int total = sink.Finish();
   if (leftOut) *leftOut = left;
   return total;
 }
 
 bool PlayListFits(const ProgramEntry* programs, int count, int* leftOut) {
-  int section = 0;
-  size_t used = 0;
-  int left = 0;
-  for (int i = 0; i < count; ++i) {
-    const size_t size = PROGRAM_ENTRY_FIXED + NameLength(programs[i]);
-    if (used + size > kEntriesPerSection) {
-      if (++section == MAX_SECTIONS) {
-        left = count - i;
-        break;
-      }
-      used = 0;
-    }
-    used += size;
-  }
+  CountingSink sink;
+  const int left = PackPrograms(programs, 0, count, 0, sink);
   if (leftOut) *leftOut = left;
   return left == 0;
 }

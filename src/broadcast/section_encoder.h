@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "wire/wire_format.h"
 #include "table/program_table.h"
+#include "wire/wire_format.h"
 
 struct LocalTime {
   int year;    // e.g. 2024
@@ -35,11 +35,6 @@ using SectionBuffers = uint8_t[MAX_SECTIONS][SECTION_SIZE];
 // Writes the 8-byte time descriptor (0xBC, 6, year % 100, month, day, hour,
 // minute, second, from one reading of the clock) at dest; returns 8.
 int WriteTimeDescriptor(uint8_t* dest, const Clock& clock);
-
-// The program-descriptor address bytes: the four octets of the dotted text
-// in reverse order (a.b.c.d -> d, c, b, a), FF FF FF FF when the text is not
-// an address. Accepts what inet_addr accepts.
-uint32_t ReversedAddressBytes(const char* text);
 
 // Group addresses already converted, by table index, kept by the caller
 // from one build to the next: a text equal byte for byte to the one last
@@ -70,10 +65,11 @@ struct PlayListInput {
 int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSection, int firstProgram,
                  const PlayListInput& input, const Clock& clock, int* leftOut = nullptr);
 
-// Whole size in bytes of a section in a buffer (section_length + 3).
-inline int SectionTotalSize(const uint8_t* section) { return ((section[1] & 0x0F) << 8 | section[2]) + 3; }
+// Whole size in bytes of a section in a buffer, from its section_length.
+inline int SectionTotalSize(const uint8_t* section) { return static_cast<int>(wire::SectionTotalSize(section)); }
 
-// Bytes of program entries the table's programs 0..count-1 need on the air,
-// and whether they fit into six sections: the test the editing commands use
-// before they accept a change.
+// Whether the table's programs 0..count-1 all fit into six sections, by the
+// same packing BuildSection follows (section 0, program 0 on): the test the
+// editing commands use before they accept a change. *leftOut, when given,
+// gets the number that BuildSection would leave out.
 bool PlayListFits(const ProgramEntry* programs, int count, int* leftOut = nullptr);

@@ -10,37 +10,37 @@ using namespace wire;
 namespace {
 
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-size_t Len12(const uint8_t* p) { return static_cast<size_t>((p[0] & 0x0F) << 8 | p[1]); }
 
-// Entry layout: number(2) group(2) descriptors length(2) descriptors.
+// Program entry: program_number, group, descriptors length, descriptors.
 SectionError DecodeEntry(const uint8_t* p, size_t avail, DecodedProgram& prog, size_t& used) {
-  if (avail < 6) return SectionError::BadDescriptor;
-  prog.nNumber = Be16(p);
-  prog.nGroup = Be16(p + 2);
-  const size_t descLen = Len12(p + 4);
-  if (6 + descLen > avail) return SectionError::BadDescriptor;
-  used = 6 + descLen;
+  if (avail < ENTRY_HEADER_SIZE) return SectionError::BadDescriptor;
+  prog.nNumber = Be16(p + ENTRY_NUMBER_AT);
+  prog.nGroup = Be16(p + ENTRY_GROUP_AT);
+  const size_t end = ENTRY_HEADER_SIZE + Length12(p + ENTRY_DESCRIPTORS_LENGTH_AT);
+  if (end > avail) return SectionError::BadDescriptor;
+  used = end;
   bool found = false;
-  for (size_t d = 6; d < 6 + descLen;) {
-    if (d + 2 > 6 + descLen) return SectionError::BadDescriptor;
+  for (size_t d = ENTRY_HEADER_SIZE; d < end;) {
+    if (d + DESCRIPTOR_HEADER_SIZE > end) return SectionError::BadDescriptor;
     const uint8_t tag = p[d];
     const size_t len = p[d + 1];
-    const uint8_t* body = p + d + 2;
-    if (d + 2 + len > 6 + descLen) return SectionError::BadDescriptor;
+    const uint8_t* body = p + d + DESCRIPTOR_HEADER_SIZE;
+    if (d + DESCRIPTOR_HEADER_SIZE + len > end) return SectionError::BadDescriptor;
     // Other descriptors are skipped: a later sender may add some.
     if (tag == PROGRAM_DESCRIPTOR_TAG && !found) {
-      // address(4, octets reversed) port(2) name length(1) name 0 HD
-      if (len < 9) return SectionError::BadDescriptor;
-      const size_t nameLen = body[6];
-      if (9 + nameLen > len) return SectionError::BadDescriptor;
-      prog.address = static_cast<uint32_t>(body[3]) << 24 | static_cast<uint32_t>(body[2]) << 16 |
-                     static_cast<uint32_t>(body[1]) << 8 | body[0];
-      prog.nPort = Be16(body + 4);
-      prog.name.assign(reinterpret_cast<const char*>(body + 7), nameLen);
-      prog.bHD = body[8 + nameLen];
+      // address (octets reversed), port, name length, name, zero byte, HD
+      if (len < PROGRAM_DESCRIPTOR_FIXED) return SectionError::BadDescriptor;
+      const size_t nameLen = body[PROGRAM_NAME_LENGTH_AT];
+      if (PROGRAM_DESCRIPTOR_FIXED + nameLen > len) return SectionError::BadDescriptor;
+      const uint8_t* address = body + PROGRAM_ADDRESS_AT;
+      prog.address = static_cast<uint32_t>(address[3]) << 24 | static_cast<uint32_t>(address[2]) << 16 |
+                     static_cast<uint32_t>(address[1]) << 8 | address[0];
+      prog.nPort = Be16(body + PROGRAM_PORT_AT);
+      prog.name.assign(reinterpret_cast<const char*>(body + PROGRAM_NAME_AT), nameLen);
+      prog.bHD = body[PROGRAM_NAME_AT + nameLen + 1];  // behind the zero byte
       found = true;
     }
-    d += 2 + len;
+    d += DESCRIPTOR_HEADER_SIZE + len;
   }
   return found ? SectionError::None : SectionError::BadDescriptor;
 }
@@ -71,34 +71,37 @@ const char* SectionErrorText(SectionError e) {
 
 SectionError DecodeSection(const uint8_t* data, size_t size, DecodedSection& out) {
   constexpr size_t kMinSection = SECTION_HEADER_SIZE + CRC_SIZE;  // 24: no programs
-  if (size < 3) return SectionError::TooShort;
+  if (size < SECTION_LENGTH_END) return SectionError::TooShort;
   if (data[0] != TABLE_ID) return SectionError::BadTableId;
-  const size_t total = Len12(data + 1) + 3;
+  const size_t total = SectionTotalSize(data);
   if (total < kMinSection || total > static_cast<size_t>(SECTION_SIZE)) return SectionError::BadLength;
   if (size < total) return SectionError::TooShort;
   if (Crc32Mpeg(data, total) != 0) return SectionError::BadCrc;
-  if ((data[1] & 0x80) == 0 || (data[5] & 0x01) == 0) return SectionError::BadSyntax;
-  out.sectionNumber = data[6];
-  out.lastSection = data[7];
+  if ((data[SECTION_LENGTH_AT] & SECTION_SYNTAX_INDICATOR) == 0 || (data[VERSION_AT] & CURRENT_NEXT_INDICATOR) == 0) {
+    return SectionError::BadSyntax;
+  }
+  out.sectionNumber = data[SECTION_NUMBER_AT];
+  out.lastSection = data[LAST_SECTION_NUMBER_AT];
   if (out.sectionNumber > out.lastSection || out.lastSection >= MAX_SECTIONS) return SectionError::BadNumbering;
-  out.tableIdExtension = Be16(data + 3);
-  out.version = static_cast<uint8_t>((data[5] >> 1) & 0x1F);
+  out.tableIdExtension = Be16(data + TABLE_ID_EXTENSION_AT);
+  out.version = static_cast<uint8_t>((data[VERSION_AT] >> 1) & 0x1F);  // version_number
 
   const size_t end = total - CRC_SIZE;
-  const size_t descLoop = Len12(data + 8);
-  const size_t loopStart = 10 + descLoop;
-  if (loopStart + 2 > end) return SectionError::BadLength;
+  const size_t loopStart = DESCRIPTOR_LOOP_AT + Length12(data + DESCRIPTOR_LOOP_LENGTH_AT);
+  if (loopStart + LENGTH12_SIZE > end) return SectionError::BadLength;
   out.time = DecodedTime{};
-  for (size_t d = 10; d < loopStart;) {
-    if (d + 2 > loopStart || d + 2 + data[d + 1] > loopStart) return SectionError::BadDescriptor;
-    if (data[d] == TIME_DESCRIPTOR_TAG && data[d + 1] >= 6) {
-      const uint8_t* t = data + d + 2;
+  for (size_t d = DESCRIPTOR_LOOP_AT; d < loopStart;) {
+    if (d + DESCRIPTOR_HEADER_SIZE > loopStart || d + DESCRIPTOR_HEADER_SIZE + data[d + 1] > loopStart) {
+      return SectionError::BadDescriptor;
+    }
+    if (data[d] == TIME_DESCRIPTOR_TAG && data[d + 1] >= TIME_VALUES) {
+      const uint8_t* t = data + d + DESCRIPTOR_HEADER_SIZE;
       out.time = DecodedTime{t[0], t[1], t[2], t[3], t[4], t[5], true};
     }
-    d += 2 + data[d + 1];
+    d += DESCRIPTOR_HEADER_SIZE + data[d + 1];
   }
-  const size_t programLoop = Len12(data + loopStart);
-  const size_t p0 = loopStart + 2;
+  const size_t programLoop = Length12(data + loopStart);  // program loop length
+  const size_t p0 = loopStart + LENGTH12_SIZE;
   if (p0 + programLoop != end) return SectionError::BadLength;
   out.programs.clear();
   for (size_t p = p0; p < end;) {

@@ -22,7 +22,7 @@ bool SectionReassembler::Append(const uint8_t*& p, size_t& n) {
     --n;
   }
   if (m_section.size() < 3) return false;
-  const size_t total = static_cast<size_t>((m_section[1] & 0x0F) << 8 | m_section[2]) + 3;
+  const size_t total = wire::SectionTotalSize(m_section.data());
   if (total > kMaxSection) {
     Abandon();
     return false;
@@ -95,7 +95,7 @@ void SectionReassembler::Feed(const uint8_t* d, size_t size) {
     return;
   }
   ++m_counters.packets;
-  const bool unitStart = (d[1] & 0x40) != 0;
+  const bool unitStart = (d[1] & wire::TS_PAYLOAD_UNIT_START) != 0;
   m_lastUnitStart = unitStart;
   m_lastContinuous = false;
   if (d[1] & 0x80) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
-#include "wire/crc32.h"
+#include "monitor/section_decoder.h"
 #include "test_support.h"
+#include "wire/crc32.h"
 
 namespace {
 
@@ -100,6 +102,50 @@ TEST(SectionEncoder, LeavesOutWhatDoesNotFitSixSectionsAndSaysHowMany) {
   EXPECT_EQ(fits, 52);
   EXPECT_TRUE(PlayListFits(programs.data(), 348));
   EXPECT_FALSE(PlayListFits(programs.data(), 349));
+}
+
+// The editing commands refuse a change by PlayListFits' count; it must be
+// the count of programs that are really missing from the air. Random name
+// lengths (and remarks, which are not sent and must not count) put the
+// section breaks anywhere, a full section included.
+TEST(SectionEncoder, FitCheckLeavesOutWhatTheEncoderLeavesOut) {
+  std::mt19937 rng(20240309);
+  int sawLeftOut = 0, sawFit = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const size_t longest = std::uniform_int_distribution<size_t>(0, wire::MAX_NAME_LENGTH)(rng);
+    const int count = std::uniform_int_distribution<int>(0, MAX_PROGRAMS)(rng);
+    std::vector<ProgramEntry> programs;
+    for (int i = 0; i < count; ++i) {
+      const size_t nameLen = std::uniform_int_distribution<size_t>(0, longest)(rng);
+      ProgramEntry e = MakeProgram(i + 1, std::string(nameLen, 'n'), "239.1.2.3", 5000, 0, 0);
+      CopyField(e.szNote, std::string(std::uniform_int_distribution<size_t>(0, 127)(rng), 'r'));
+      programs.push_back(e);
+    }
+
+    int fitLeftOut = -1;
+    const bool fits = PlayListFits(programs.data(), count, &fitLeftOut);
+    const Build b = Encode(programs);
+    EXPECT_EQ(fits, fitLeftOut == 0);
+    EXPECT_EQ(fitLeftOut, b.leftOut);
+
+    // What is on the air: the programs the sections hold, in table order.
+    std::vector<DecodedProgram> onAir;
+    for (int k = 0; k <= b.last; ++k) {
+      DecodedSection d;
+      ASSERT_EQ(DecodeSection(b.buf[k], SECTION_SIZE, d), SectionError::None) << "section " << k;
+      onAir.insert(onAir.end(), d.programs.begin(), d.programs.end());
+    }
+    ASSERT_EQ(static_cast<int>(onAir.size()), count - fitLeftOut);
+    for (size_t i = 0; i < onAir.size(); ++i) {
+      ASSERT_EQ(onAir[i].nNumber, programs[i].nNumber) << "program " << i;
+      ASSERT_EQ(onAir[i].name, programs[i].szName) << "program " << i;
+    }
+    (fitLeftOut > 0 ? sawLeftOut : sawFit)++;
+  }
+  // The seed must exercise both answers.
+  EXPECT_GT(sawLeftOut, 20);
+  EXPECT_GT(sawFit, 20);
 }
 
 TEST(SectionEncoder, FieldsTakeTheirLowBits) {
