@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "wire/wire_format.h"
 #include "table/program_table.h"
+#include "wire/wire_format.h"
 
 struct LocalTime {
   int year;    // e.g. 2024
