@@ -23,6 +23,7 @@
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
 #include "headless/runner_files.h"
+#include "headless/send_reports.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -56,7 +57,9 @@ const char kUsage[] =
     "\n"
     "Standard output: one line per broadcast cycle,\n"
     "  play list:update,section(VV):SECTIONS,ROTATION,len:BYTES,sent:SENT,\n"
-    "Standard error: the file reader's messages and other notices.\n"
+    "Standard error: the file reader's messages and other notices, among them one\n"
+    "line when sending starts to fail (with the system's reason) and one when it\n"
+    "works again.\n"
     "\n"
     "Signals:\n"
     "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the list goes\n"
@@ -70,7 +73,7 @@ const char kUsage[] =
     "Exit status: 0 after SIGINT or SIGTERM (or a clean --check); 1 when the file\n"
     "cannot be read in full at the start (or --check finds a problem), or the\n"
     "runner cannot go on (the signals cannot be taken or waited for); 2 on a bad\n"
-    "option or address.\n";
+    "option or address, or an address that no interface here has.\n";
 
 // Long options without a short form take values past the character range.
 enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
@@ -233,6 +236,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "iptv-headless: '%s' is not an IPv4 address or Default\n", interface.c_str());
       return 2;
     }
+    if (!AddressOfThisMachine(a.s_addr)) {
+      std::fprintf(stderr, "iptv-headless: no interface here has the address %s\n", interface.c_str());
+      return 2;
+    }
     g_dwSendAddr = a.s_addr;
   }
 
@@ -258,6 +265,8 @@ int main(int argc, char** argv) {
   SystemClock clock;
   LogQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
+  SendReportQueue sendReports;
+  loop.SetSendReportSink(&sendReports);
   editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
 
@@ -267,6 +276,8 @@ int main(int argc, char** argv) {
     for (const LogQueue::Entry& e : lines.Take())
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
+    const std::string reports = sendReports.TakeText("iptv-headless");
+    if (!reports.empty()) std::fputs(reports.c_str(), stderr);
   };
 
   int status = 0;
