@@ -296,9 +296,21 @@ int main(int argc, char** argv) {
       break;
     }
     flush();
+    if (ready > 0 && (fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
+      // Polling a broken descriptor would spin for ever without a signal.
+      std::fprintf(stderr, "iptv-headless: the signals can no longer be read\n");
+      status = 1;
+      break;
+    }
     if (ready > 0 && (fds[0].revents & POLLIN)) {
       signalfd_siginfo info{};
-      if (read(sigFd, &info, sizeof info) != sizeof info) continue;
+      const ssize_t got = read(sigFd, &info, sizeof info);
+      if (got < 0 && errno != EINTR && errno != EAGAIN) {
+        std::fprintf(stderr, "iptv-headless: reading a signal failed: %s\n", std::strerror(errno));
+        status = 1;
+        break;
+      }
+      if (got != sizeof info) continue;
       switch (info.ssi_signo) {
         case SIGHUP: {
           const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);
