@@ -227,7 +227,10 @@ int main(int argc, char** argv) {
 
   if (interface.empty()) {
     CRegistryValue store;
-    StartupInterfaceSelection(store);  // sets g_dwSendAddr
+    const InterfaceStartup startup = StartupInterfaceSelection(store);  // sets g_dwSendAddr
+    if (!startup.notOffered.empty())
+      std::fprintf(stderr, "iptv-headless: the stored send interface %s is not here; sending through Default\n",
+                   startup.notOffered.c_str());
   } else if (interface == DEFAULT_INTERFACE_ITEM) {
     g_dwSendAddr = 0;
   } else {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "runner_support.h"
+#include "storage/interface_choice.h"
 #include "support/netns.h"
 
 namespace {
@@ -107,6 +108,24 @@ TEST_F(SendFailureTest, AnInterfaceDeletedAndCreatedAgainCarriesTheAirAgainByIts
   const std::string err = runner.Err();
   EXPECT_EQ(Count(err, kFailing), 1u) << err;
   EXPECT_EQ(Count(err, kWorking), 1u) << err;
+}
+
+// The choice the window stored names an address no interface here has: the
+// runner sends through Default, as the window does, and says so.
+TEST_F(SendFailureTest, AStoredInterfaceThatIsNotHereIsSaidToFallBackToDefault) {
+  setenv("XDG_CONFIG_HOME", m_scratch.dir.c_str(), 1);
+  CRegistryValue store;
+  ASSERT_TRUE(store.WriteString(RegistryRoot::CurrentUser, IPTV_KEY_PATH, IPTV_VALUE_NAME, "10.99.99.99"));
+  Runner runner({"--config", m_scratch.File("config.txt"), "--state", m_scratch.File("onair")}, m_scratch.dir / "out");
+  ASSERT_TRUE(runner.Started());
+  AirReceiver air;
+  ASSERT_TRUE(air.Open(inet_addr("10.77.0.2"))) << air.error;
+  EXPECT_TRUE(air.Until([&] { return !air.lists.empty(); })) << runner.Err();
+  runner.Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(runner.WaitExit(std::chrono::seconds(5))), 0);
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(runner.Err(),
+            "iptv-headless: the stored send interface 10.99.99.99 is not here; sending through Default\n");
 }
 
 }  // namespace
