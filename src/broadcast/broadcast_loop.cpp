@@ -4,6 +4,40 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// Passes every packet on to the loop's socket and counts, for the cycle,
+// what went out and what did not, with the first failure's reason.
+class CountingSend : public DatagramSocket {
+ public:
+  explicit CountingSend(DatagramSocket& socket) : m_socket(socket) {}
+  bool Open(uint32_t sendAddr) override { return m_socket.Open(sendAddr); }
+  int SendTo(const uint8_t* data, size_t len, const sockaddr_in& dest) override {
+    const int r = m_socket.SendTo(data, len, dest);
+    if (r >= 0) {
+      ++sent;
+    } else if (failed++ == 0) {
+      firstError = m_socket.LastError();
+    }
+    return r;
+  }
+  void ShutdownAndClose() override { m_socket.ShutdownAndClose(); }
+  int LastError() const override { return m_socket.LastError(); }
+  void Reset() { sent = failed = firstError = 0; }
+
+  int sent = 0, failed = 0, firstError = 0;
+
+ private:
+  DatagramSocket& m_socket;
+};
+
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
 void StopEvent::Set() {
   {
     std::lock_guard lock(m_mutex);
@@ -77,6 +111,8 @@ void BroadcastLoop::Stop() {
 
 void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
   const sockaddr_in destination = OpenSendSocket(m_socket, sendAddr);
+  CountingSend counted(m_socket);
+  SendHealth health;
   uint8_t rotation = 0;
   int sent = 0;
   char line[1024];
@@ -106,7 +142,11 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
     if (sections != 0) {
       const int index = rotation % sections;
       ++rotation;  // eight bits: 255 wraps to 0
-      sent = SendSection(m_socket, m_pause, destination, m_SectionBuf[index], g_nContinuity, false);
+      counted.Reset();
+      sent = SendSection(counted, m_pause, destination, m_SectionBuf[index], g_nContinuity, false);
+      const std::optional<SendReport> report =
+          health.Cycle(counted.sent, counted.failed, counted.firstError, MonotonicMs());
+      if (report && m_reports != nullptr) m_reports->OnSendReport(*report);
     }
     m_log.AppendLog(line, fields);
     m_cycles.fetch_add(1, std::memory_order_relaxed);

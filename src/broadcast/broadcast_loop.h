@@ -12,6 +12,7 @@
 
 #include "broadcast/packetizer.h"
 #include "broadcast/section_encoder.h"
+#include "broadcast/send_health.h"
 
 // What one cycle's log line shows, handed over beside its text so that
 // nobody has to parse the text back.
@@ -88,6 +89,10 @@ class BroadcastLoop {
   // wait keeps its period. Call from the thread that calls Start and Stop.
   void Wake();
 
+  // Who is told when sends start failing and when they work again (see
+  // SendHealth); none by default. Set before Start; must outlive the loop.
+  void SetSendReportSink(SendReportSink* sink) { m_reports = sink; }
+
   // Completed cycles, for tests and figures.
   uint64_t Cycles() const { return m_cycles.load(std::memory_order_relaxed); }
 
@@ -99,6 +104,7 @@ class BroadcastLoop {
   const Clock& m_clock;
   LogSink& m_log;
   const std::atomic<uint32_t>& m_nSendRate;
+  SendReportSink* m_reports = nullptr;
 
   SectionBuffers m_SectionBuf{};
   AddressCache m_addresses{};

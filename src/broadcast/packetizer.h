@@ -31,6 +31,8 @@ class DatagramSocket {
   // 188 when sent, -1 when not.
   virtual int SendTo(const uint8_t* data, size_t len, const sockaddr_in& dest) = 0;
   virtual void ShutdownAndClose() = 0;
+  // The system's reason (errno) for the last send that returned -1.
+  virtual int LastError() const { return 0; }
 };
 
 // The pause after every packet.

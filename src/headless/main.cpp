@@ -23,6 +23,7 @@
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
 #include "headless/runner_files.h"
+#include "headless/send_reports.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -56,7 +57,9 @@ const char kUsage[] =
     "\n"
     "Standard output: one line per broadcast cycle,\n"
     "  play list:update,section(VV):SECTIONS,ROTATION,len:BYTES,sent:SENT,\n"
-    "Standard error: the file reader's messages and other notices.\n"
+    "Standard error: the file reader's messages and other notices, among them one\n"
+    "line when sending starts to fail (with the system's reason) and one when it\n"
+    "works again.\n"
     "\n"
     "Signals:\n"
     "  SIGHUP    reload the file (as the window's \"Reload Config.\"); the list goes\n"
@@ -70,7 +73,7 @@ const char kUsage[] =
     "Exit status: 0 after SIGINT or SIGTERM (or a clean --check); 1 when the file\n"
     "cannot be read in full at the start (or --check finds a problem), or the\n"
     "runner cannot go on (the signals cannot be taken or waited for); 2 on a bad\n"
-    "option or address.\n";
+    "option or address, or an address that no interface here has.\n";
 
 // Long options without a short form take values past the character range.
 enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
@@ -224,13 +227,20 @@ int main(int argc, char** argv) {
 
   if (interface.empty()) {
     CRegistryValue store;
-    StartupInterfaceSelection(store);  // sets g_dwSendAddr
+    const InterfaceStartup startup = StartupInterfaceSelection(store);  // sets g_dwSendAddr
+    if (!startup.notOffered.empty())
+      std::fprintf(stderr, "iptv-headless: the stored send interface %s is not here; sending through Default\n",
+                   startup.notOffered.c_str());
   } else if (interface == DEFAULT_INTERFACE_ITEM) {
     g_dwSendAddr = 0;
   } else {
     in_addr a{};
     if (inet_pton(AF_INET, interface.c_str(), &a) != 1) {
       std::fprintf(stderr, "iptv-headless: '%s' is not an IPv4 address or Default\n", interface.c_str());
+      return 2;
+    }
+    if (!AddressOfThisMachine(a.s_addr)) {
+      std::fprintf(stderr, "iptv-headless: no interface here has the address %s\n", interface.c_str());
       return 2;
     }
     g_dwSendAddr = a.s_addr;
@@ -258,6 +268,8 @@ int main(int argc, char** argv) {
   SystemClock clock;
   LogQueue lines;
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
+  SendReportQueue sendReports;
+  loop.SetSendReportSink(&sendReports);
   editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
 
@@ -267,6 +279,8 @@ int main(int argc, char** argv) {
     for (const LogQueue::Entry& e : lines.Take())
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
+    const std::string reports = sendReports.TakeText("iptv-headless");
+    if (!reports.empty()) std::fputs(reports.c_str(), stderr);
   };
 
   int status = 0;
@@ -285,9 +299,21 @@ int main(int argc, char** argv) {
       break;
     }
     flush();
+    if (ready > 0 && (fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
+      // Polling a broken descriptor would spin for ever without a signal.
+      std::fprintf(stderr, "iptv-headless: the signals can no longer be read\n");
+      status = 1;
+      break;
+    }
     if (ready > 0 && (fds[0].revents & POLLIN)) {
       signalfd_siginfo info{};
-      if (read(sigFd, &info, sizeof info) != sizeof info) continue;
+      const ssize_t got = read(sigFd, &info, sizeof info);
+      if (got < 0 && errno != EINTR && errno != EAGAIN) {
+        std::fprintf(stderr, "iptv-headless: reading a signal failed: %s\n", std::strerror(errno));
+        status = 1;
+        break;
+      }
+      if (got != sizeof info) continue;
       switch (info.ssi_signo) {
         case SIGHUP: {
           const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);

@@ -35,6 +35,10 @@ InterfaceStartup StartupInterfaceSelection(CRegistryValue& store) {
   if (store.ReadString(RegistryRoot::CurrentUser, IPTV_KEY_PATH, IPTV_VALUE_NAME, buffer) == 0)
     stored.emplace(buffer, strnlen(buffer, sizeof buffer));  // a 256-byte value has no room for a zero
   startup.choice = SelectStoredInterface(startup.items, stored);
+  if (stored && startup.choice.selectedIndex == 0) {
+    std::string text = stored->substr(0, stored->find('\0'));
+    if (!text.empty() && text != DEFAULT_INTERFACE_ITEM) startup.notOffered = std::move(text);
+  }
   g_dwSendAddr = startup.choice.sendAddr;
   return startup;
 }

@@ -37,6 +37,9 @@ InterfaceChoice SelectStoredInterface(const std::vector<std::string>& items, con
 struct InterfaceStartup {
   std::vector<std::string> items;  // what the drop-down list offers, in order
   InterfaceChoice choice;
+  // The stored text when no item matched it and the choice fell back to
+  // "Default"; empty when nothing (or nothing but "Default") was stored.
+  std::string notOffered;
 };
 
 // The start-up selection: "Default" + FillInterfaceList(), the stored text

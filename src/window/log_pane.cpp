@@ -35,6 +35,12 @@ void LogPane::Flush() {
   m_pane->verticalScrollBar()->setValue(m_pane->verticalScrollBar()->maximum());
 }
 
+void LogPane::ShowNotice(const QString& text) {
+  Flush();
+  ShowLine(text + QLatin1Char('\n'));
+  m_pane->verticalScrollBar()->setValue(m_pane->verticalScrollBar()->maximum());
+}
+
 void LogPane::ShowLine(const QString& text) {
   // Appended at the end, nothing in between, whatever the operator typed;
   // the operator's own caret and selection stay where they were.

@@ -43,6 +43,10 @@ class LogPane : public QObject, public LogSink {
   // Shows every line queued so far, one after another, each with the line
   // limit applied after it. Runs by itself shortly after lines arrive.
   void Flush();
+  // A line of the window's own (the air lost or back, an interface not
+  // found), shown after the lines queued before it, also while printing is
+  // stopped.
+  void ShowNotice(const QString& text);
   void OnStopPrint();
   void OnClear();
   // The pane's own count of displayed lines: every wrapped row counts, the

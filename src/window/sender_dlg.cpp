@@ -22,6 +22,7 @@
 #include "storage/interface_choice.h"
 #include "storage/registry_value.h"
 #include "window/about_dlg.h"
+#include "window/air_status.h"
 #include "window/dialog_units.h"
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
@@ -110,6 +111,9 @@ CSenderDlg::CSenderDlg(std::string configPath, Prompter& prompter, QWidget* pare
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   CreateControls();
   m_logPane = std::make_unique<LogPane>(m_log, m_stopPrint);
+  // Whether the air goes out, below the interface choice.
+  m_airStatus = std::make_unique<AirStatus>(this, DialogUnits(font()).Rect(483, 230, 86, 64), m_logPane.get());
+  m_loop.SetSendReportSink(m_airStatus.get());
   OnInitDialog();
 }
 
@@ -232,6 +236,7 @@ bool CSenderDlg::OnInitDialog() {
     m_interfaceItems = std::move(startup.items);
     for (const std::string& item : m_interfaceItems) m_InterfaceList->addItem(QString::fromUtf8(item));
     m_InterfaceList->setCurrentIndex(startup.choice.selectedIndex);
+    if (!startup.notOffered.empty()) m_airStatus->InterfaceNotOffered(startup.notOffered);
   }
 
   // The menu entry of the about box lives in the window's context menu (see

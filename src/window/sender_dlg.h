@@ -23,6 +23,7 @@
 #include "storage/air_record.h"
 #include "table/prompter.h"
 
+class AirStatus;
 class CIpAddressCtrl;
 class LogPane;
 class ProgramListModel;
@@ -94,6 +95,7 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   AirRecordInUserStore m_airRecord;
   ProgramEditor m_editor;
   std::unique_ptr<LogPane> m_logPane;
+  std::unique_ptr<AirStatus> m_airStatus;
   std::vector<std::string> m_interfaceItems;
   QIcon m_hIcon;
   bool m_bInitDone = false;

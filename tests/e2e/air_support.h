@@ -63,7 +63,9 @@ class AirReceiver {
             sections.push_back({s.sectionNumber, s.lastSection, s.version, n});
         }) {}
 
-  bool Open() { return m_socket.Open(0, &error); }
+  // Joins on the interface that owns ifaceAddr (network byte order; 0 lets
+  // the system choose).
+  bool Open(uint32_t ifaceAddr = 0) { return m_socket.Open(ifaceAddr, &error); }
 
   // Takes datagrams until done() or the (generous) deadline; true if done.
   bool Until(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {

@@ -209,6 +209,7 @@ TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
       {{"-x"}, 2, "", "iptv-headless: unknown option '-x'"},
       {{"config.txt"}, 2, "", "iptv-headless: unexpected argument 'config.txt'"},
       {{"--interface", "1.2.3.x"}, 2, "", "iptv-headless: '1.2.3.x' is not an IPv4 address or Default"},
+      {{"--interface", "10.99.99.99"}, 2, "", "iptv-headless: no interface here has the address 10.99.99.99"},
   };
   for (const Case& c : cases) {
     const std::string label = c.args[0];
