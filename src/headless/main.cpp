@@ -23,6 +23,7 @@
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
 #include "headless/runner_files.h"
+#include "headless/status_server.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -51,6 +52,10 @@ const char kUsage[] =
     "                     else the config path with .onair appended)\n"
     "  --allow-incomplete start even when the file cannot be read in full, with what\n"
     "                     could be read (default: exit 1 with the reason)\n"
+    "  --status-listen [ADDR:]PORT\n"
+    "                     serve /status (JSON) and /metrics (Prometheus) over HTTP\n"
+    "                     on this address: a bare port is on the loopback, *:PORT\n"
+    "                     on every interface (default: no server)\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -73,7 +78,16 @@ const char kUsage[] =
     "option or address.\n";
 
 // Long options without a short form take values past the character range.
-enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
+enum : int {
+  kOptConfig = 256,
+  kOptInterface,
+  kOptChangesOnly,
+  kOptVersion,
+  kOptCheck,
+  kOptState,
+  kOptAllowIncomplete,
+  kOptStatusListen
+};
 
 // One option a line: adding one is a line here and a case in main.
 // clang-format off
@@ -85,6 +99,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"check", no_argument, nullptr, kOptCheck},
                            {"state", required_argument, nullptr, kOptState},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
+                           {"status-listen", required_argument, nullptr, kOptStatusListen},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -161,6 +176,7 @@ int main(int argc, char** argv) {
   bool check = false;
   bool allowIncomplete = false;
   std::string statePath;
+  std::string statusListen;
   opterr = 0;  // our own messages, each followed by the usage
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -191,6 +207,13 @@ int main(int argc, char** argv) {
       case kOptAllowIncomplete:
         allowIncomplete = true;
         break;
+      case kOptStatusListen: {
+        sockaddr_in unused{};
+        std::string why;
+        if (!ParseListenAddress(optarg, &unused, &why)) return BadUsage("--status-listen: " + why);
+        statusListen = optarg;
+        break;
+      }
       case ':':
         return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));
       default:  // '?': unknown, or a value given to an option that takes none
@@ -253,6 +276,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  StatusServer statusServer(editor.m_nSendRate);
+  if (std::string why; !statusListen.empty() && !statusServer.Start(statusListen, &why)) {
+    std::fprintf(stderr, "iptv-headless: not started: --status-listen: %s\n", why.c_str());
+    return 1;
+  }
+
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
@@ -264,7 +293,9 @@ int main(int argc, char** argv) {
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
-    for (const LogQueue::Entry& e : lines.Take())
+    const std::vector<LogQueue::Entry> batch = lines.Take();
+    statusServer.Take(batch);
+    for (const LogQueue::Entry& e : batch)
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
   };
