@@ -209,6 +209,10 @@ TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
       {{"-x"}, 2, "", "iptv-headless: unknown option '-x'"},
       {{"config.txt"}, 2, "", "iptv-headless: unexpected argument 'config.txt'"},
       {{"--interface", "1.2.3.x"}, 2, "", "iptv-headless: '1.2.3.x' is not an IPv4 address or Default"},
+      {{"--status-listen", "host:80"},
+       2,
+       "",
+       "iptv-headless: --status-listen: 'host' is not an IPv4 address (ADDR:PORT, *:PORT or PORT)"},
   };
   for (const Case& c : cases) {
     const std::string label = c.args[0];
