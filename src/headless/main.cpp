@@ -56,6 +56,9 @@ const char kUsage[] =
     "                     serve /status (JSON) and /metrics (Prometheus) over HTTP\n"
     "                     on this address: a bare port is on the loopback, *:PORT\n"
     "                     on every interface (default: no server)\n"
+    "  --listen-back      receive the list on the air as a set-top box does, on\n"
+    "                     the send interface: its figures join /status and\n"
+    "                     /metrics, a second sender is told on standard error\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -86,7 +89,8 @@ enum : int {
   kOptCheck,
   kOptState,
   kOptAllowIncomplete,
-  kOptStatusListen
+  kOptStatusListen,
+  kOptListenBack,
 };
 
 // One option a line: adding one is a line here and a case in main.
@@ -100,6 +104,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"state", required_argument, nullptr, kOptState},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
                            {"status-listen", required_argument, nullptr, kOptStatusListen},
+                           {"listen-back", no_argument, nullptr, kOptListenBack},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -177,6 +182,7 @@ int main(int argc, char** argv) {
   bool allowIncomplete = false;
   std::string statePath;
   std::string statusListen;
+  bool listenBack = false;
   opterr = 0;  // our own messages, each followed by the usage
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -206,6 +212,9 @@ int main(int argc, char** argv) {
         break;
       case kOptAllowIncomplete:
         allowIncomplete = true;
+        break;
+      case kOptListenBack:
+        listenBack = true;
         break;
       case kOptStatusListen: {
         sockaddr_in unused{};
@@ -281,6 +290,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "iptv-headless: not started: --status-listen: %s\n", why.c_str());
     return 1;
   }
+  if (std::string why; listenBack && !statusServer.StartListenBack(g_dwSendAddr, &why))
+    std::fprintf(stderr, "iptv-headless: listen-back not started: %s; the broadcast goes on\n", why.c_str());
 
   UdpSocket socket;
   MonotonicPause pause;

@@ -80,7 +80,7 @@ StatusFigures StatusBoard::Read(int64_t now) const {
   return f;
 }
 
-std::string FormatStatusJson(const StatusFigures& f) {
+std::string FormatStatusJson(const StatusFigures& f, const ListenBackFigures* heard) {
   std::string out = StringPrintf(
       "{\"on_air\":%s,\"version\":%u,\"programs\":%d,\"sections\":%d,\"bytes_used\":%d,\"bytes_room\":%d,"
       "\"max_sections\":%d,",
@@ -101,12 +101,31 @@ std::string FormatStatusJson(const StatusFigures& f) {
     out += StringPrintf("\"last_failure\":{\"time\":\"%s\",\"seconds_ago\":%lld,\"packets_failed\":%d},",
                         UtcTime(f.lastFailure).c_str(), static_cast<long long>(f.now - f.lastFailure),
                         f.lastFailurePackets);
+  if (heard == nullptr) {
+    out += "\"listen_back\":null,";
+  } else {
+    const ListenBackFigures& h = *heard;
+    out += StringPrintf("\"listen_back\":{\"version\":%d,\"programs\":%d,", h.version, h.programs);
+    if (h.lastList == 0)
+      out += "\"last_list\":null,\"seconds_since_list\":null,";
+    else
+      out += StringPrintf("\"last_list\":\"%s\",\"seconds_since_list\":%lld,", UtcTime(h.lastList).c_str(),
+                          static_cast<long long>(f.now - h.lastList));
+    out += StringPrintf(
+        "\"play_lists\":%llu,\"packets\":%llu,\"sections\":%llu,\"crc_errors\":%llu,\"continuity_errors\":%llu,"
+        "\"conflicts\":%llu,\"sources\":[",
+        static_cast<unsigned long long>(h.playLists), static_cast<unsigned long long>(h.packets),
+        static_cast<unsigned long long>(h.sections), static_cast<unsigned long long>(h.crcErrors),
+        static_cast<unsigned long long>(h.continuityErrors), static_cast<unsigned long long>(h.conflicts));
+    for (size_t i = 0; i < h.sources.size(); ++i) out += StringPrintf("%s\"%s\"", i ? "," : "", h.sources[i].c_str());
+    out += "]},";
+  }
   out += StringPrintf("\"started\":\"%s\",\"uptime_seconds\":%lld}\n", UtcTime(f.started).c_str(),
                       static_cast<long long>(f.now - f.started));
   return out;
 }
 
-std::string FormatStatusMetrics(const StatusFigures& f) {
+std::string FormatStatusMetrics(const StatusFigures& f, const ListenBackFigures* heard) {
   PrometheusText m;
   m.Gauge("iptv_on_air", "1 once the broadcast loop has run a cycle", f.onAir ? 1 : 0);
   m.Gauge("iptv_playlist_version", "Version of the play list on the air (0 to 31)", f.version);
@@ -127,6 +146,23 @@ std::string FormatStatusMetrics(const StatusFigures& f) {
   m.Gauge("iptv_last_send_failure_timestamp_seconds", "Unix time of the last failed send, 0 for none",
           static_cast<double>(f.lastFailure));
   m.Gauge("iptv_start_time_seconds", "Unix time the runner started", static_cast<double>(f.started));
+  if (heard != nullptr) {
+    const ListenBackFigures& h = *heard;
+    const auto d = [](uint64_t v) { return static_cast<double>(v); };
+    m.Gauge("iptv_listen_back_version", "Version of the last complete list heard back, -1 before the first", h.version);
+    m.Gauge("iptv_listen_back_programs", "Programs in the last complete list heard back, -1 before the first",
+            h.programs);
+    m.Gauge("iptv_listen_back_last_list_timestamp_seconds", "Unix time the last new list was heard back, 0 for none",
+            static_cast<double>(h.lastList));
+    m.Counter("iptv_listen_back_play_lists_total", "Complete lists of a new version heard back", d(h.playLists));
+    m.Counter("iptv_listen_back_packets_total", "Transport packets heard back", d(h.packets));
+    m.Counter("iptv_listen_back_crc_errors_total", "Sections heard back with a CRC-32 error", d(h.crcErrors));
+    m.Counter("iptv_listen_back_continuity_errors_total", "Continuity counter jumps heard back", d(h.continuityErrors));
+    m.Counter("iptv_listen_back_conflicts_total", "Sections heard again under their version with other programs",
+              d(h.conflicts));
+    m.Gauge("iptv_listen_back_sources", "Senders heard on the group; more than one makes the list unreceivable",
+            d(h.sources.size()));
+  }
   return m.Text();
 }
 
@@ -134,8 +170,14 @@ StatusServer::StatusServer(const std::atomic<uint32_t>& sendRate)
     : m_board(sendRate), m_http([this](const std::string& path) { return Answer(path); }) {}
 
 HttpReply StatusServer::Answer(const std::string& path) const {
-  if (path == "/status") return {200, "application/json", FormatStatusJson(m_board.Read())};
-  if (path == "/metrics") return {200, kPrometheusContentType, FormatStatusMetrics(m_board.Read())};
+  if (path == "/status" || path == "/metrics") {
+    const StatusFigures f = m_board.Read();
+    ListenBackFigures heard;
+    const bool listening = m_listenBack.Running();
+    if (listening) heard = m_listenBack.Read();
+    if (path == "/status") return {200, "application/json", FormatStatusJson(f, listening ? &heard : nullptr)};
+    return {200, kPrometheusContentType, FormatStatusMetrics(f, listening ? &heard : nullptr)};
+  }
   if (path == "/") return {200, "text/plain; charset=utf-8", "iptv-headless: /status (JSON), /metrics (Prometheus)\n"};
   return {404, "text/plain; charset=utf-8", "not found: /status or /metrics\n"};
 }

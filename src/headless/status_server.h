@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "broadcast/log_queue.h"
+#include "headless/listen_back.h"
 #include "http/http_server.h"
 
 struct StatusFigures {
@@ -38,8 +39,9 @@ struct StatusFigures {
 // packets, so the sum says both.
 void SplitSendSum(int sum, int* sent, int* failed);
 
-std::string FormatStatusJson(const StatusFigures& f);
-std::string FormatStatusMetrics(const StatusFigures& f);
+// With listen-back figures when listen-back is on (nullptr: off).
+std::string FormatStatusJson(const StatusFigures& f, const ListenBackFigures* heard = nullptr);
+std::string FormatStatusMetrics(const StatusFigures& f, const ListenBackFigures* heard = nullptr);
 
 class StatusBoard {
  public:
@@ -63,9 +65,14 @@ class StatusServer {
   void Take(const std::vector<LogQueue::Entry>& batch) {
     if (m_http.Running()) m_board.Take(batch);
   }
+  // Listens to the list on the air from ifaceAddr's interface; its figures
+  // join the board's. Works without the HTTP server too (its alarms go to
+  // standard error). False with the reason.
+  bool StartListenBack(uint32_t ifaceAddr, std::string* error) { return m_listenBack.Start(ifaceAddr, error); }
   HttpReply Answer(const std::string& path) const;
 
  private:
   StatusBoard m_board;
-  HttpServer m_http;
+  ListenBack m_listenBack;
+  HttpServer m_http;  // last: stopped first, while what it reads still stands
 };

@@ -1,7 +1,7 @@
-// The runner's /status and /metrics while it broadcasts, and the monitor's
-// /metrics while it receives, as the head end's monitoring reads them: the
-// figures follow a reload and a broken route, and a real Prometheus parser
-// accepts every scrape. Inside a private network namespace.
+// The runner's /status and /metrics while it broadcasts (and listens back),
+// and the monitor's /metrics while it receives, as the head end's monitoring
+// reads them: the figures follow a reload and a broken route, and a real
+// Prometheus parser accepts every scrape. Inside a private network namespace.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -101,7 +101,7 @@ TEST(StatusEndpoint, FollowsReloadAndBrokenRouteAndScrapesParse) {
   const std::vector<ProgramEntry> one = Tagged(1, "first"), two = Tagged(2, "second");
   WriteConfig(config, ConfigOf(one, 3));
   Runner runner({"--config", config, "--interface", "Default", "--state", scratch.File("onair"), "--status-listen",
-                 std::to_string(kRunnerPort)},
+                 std::to_string(kRunnerPort), "--listen-back"},
                 scratch.File("out"));
   ASSERT_TRUE(runner.Started());
   std::string status;
@@ -148,6 +148,15 @@ TEST(StatusEndpoint, FollowsReloadAndBrokenRouteAndScrapesParse) {
     read();
     return JsonInt(status, "version") == 10;
   })) << status;
+  // The runner hears the new list back as a box would.
+  auto heard = [&] { return status.substr(status.find("\"listen_back\":")); };
+  ASSERT_TRUE(Until([&] {
+    read();
+    return JsonInt(heard(), "version") == 10;
+  })) << status;
+  EXPECT_EQ(JsonInt(heard(), "programs"), static_cast<long long>(two.size()));
+  EXPECT_EQ(JsonInt(heard(), "crc_errors"), 0);
+  EXPECT_EQ(JsonInt(heard(), "continuity_errors"), 0);
   EXPECT_EQ(JsonInt(status, "sections"), 2);
   EXPECT_GT(JsonInt(status, "bytes_used"), firstBytes);
   std::string scrape = HttpGet(kRunnerPort, "/metrics").body;
@@ -158,6 +167,8 @@ TEST(StatusEndpoint, FollowsReloadAndBrokenRouteAndScrapesParse) {
   EXPECT_EQ(Sample(parsed, "iptv_playlist_sections"), 2);
   EXPECT_EQ(Sample(parsed, "iptv_send_period_seconds"), 0.01);
   EXPECT_EQ(Sample(parsed, "iptv_send_failures_total"), 0);
+  EXPECT_EQ(Sample(parsed, "iptv_listen_back_version"), 10);
+  EXPECT_EQ(Sample(parsed, "iptv_listen_back_sources"), 1);
 
   // No route to the group: every send fails, and the figures say so.
   ASSERT_EQ(std::system("ip route del 224.0.0.0/4 dev lo"), 0);
