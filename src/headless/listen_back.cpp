@@ -13,15 +13,17 @@ constexpr int64_t kPublishEveryNs = 200'000'000;
 }  // namespace
 
 bool ListenBack::Start(uint32_t ifaceAddr, std::string* error) {
-  if (Running()) return true;
+  if (m_thread.joinable()) return true;
   if (!m_socket.Open(ifaceAddr, error)) return false;
   m_stop.store(false);
   m_thread = std::thread([this] { Run(); });
+  m_running.store(true);
   return true;
 }
 
 void ListenBack::Stop() {
   if (!m_thread.joinable()) return;
+  m_running.store(false);
   m_stop.store(true);
   m_thread.join();  // within one receive time-out
   m_socket.Close();

@@ -38,7 +38,8 @@ class ListenBack {
   // for the system's choice) and starts the thread. False with the reason.
   bool Start(uint32_t ifaceAddr, std::string* error);
   void Stop();
-  bool Running() const { return m_thread.joinable(); }
+  // Any thread (the status server asks from its own).
+  bool Running() const { return m_running.load(); }
   ListenBackFigures Read() const;
 
  private:
@@ -48,6 +49,7 @@ class ListenBack {
   ReceiveSocket m_socket;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_running{false};
   mutable std::mutex m_mutex;
   ListenBackFigures m_figures;  // under m_mutex
 };
