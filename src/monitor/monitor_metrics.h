@@ -26,6 +26,6 @@ class MonitorMetricsServer {
 
   mutable std::mutex m_mutex;
   MonitorCounters m_counters;  // under m_mutex
-  int64_t m_next = 0;  // the receiving thread's alone
+  int64_t m_next = 0;          // the receiving thread's alone
   HttpServer m_http;
 };

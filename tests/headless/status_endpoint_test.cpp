@@ -129,6 +129,16 @@ TEST(StatusEndpoint, FollowsReloadAndBrokenRouteAndScrapesParse) {
     return monitorScrape.find("\niptv_monitor_play_lists_total 1\n") != std::string::npos;
   })) << monitorScrape;
   const Parsed fromMonitor = ParseWithPrometheusClient(monitorScrape, scratch);
+  // A port taken, or no address, is a bad start (status 2) with the reason.
+  for (const std::string& listen : {"127.0.0.1:" + std::to_string(kMonitorPort), std::string("nowhere:1")}) {
+    const pid_t refused =
+        SpawnMonitor({"--quiet", "--duration", "5", "--metrics-listen", listen}, scratch.File("refused"));
+    int wait = 0;
+    ASSERT_EQ(waitpid(refused, &wait, 0), refused);
+    EXPECT_EQ(ExitCode(wait), 2) << listen;
+    EXPECT_NE(ReadFile(scratch.File("refused.err")).find("iptv-monitor: --metrics-listen: "), std::string::npos)
+        << listen;
+  }
   kill(monitor, SIGTERM);
   waitpid(monitor, nullptr, 0);
   EXPECT_PARSED(fromMonitor, monitorScrape);
