@@ -10,10 +10,15 @@
 #   headless  the same for the whole headless runner (iptv-headless) with a
 #           config.txt of CPU_PROGRAMS programs (27: one six-packet section;
 #           3: one packet), its log to /dev/null.
+#   status  the cost of the status endpoint: the headless figure without the
+#           endpoint, then with --status-listen and a scrape of /metrics and
+#           /status every second (curl); both figures and their ratio. Goal:
+#           the scraped runner stays under the same 0.3 %, and the scrape
+#           adds less than 0.05 % of one core.
 # Everything runs inside a private network namespace (scripts/netns-exec);
 # nothing reaches the real network.
 #
-# Usage: bench/bench_air.sh [BUILD_DIR] [pacing|cpu|headless|all]
+# Usage: bench/bench_air.sh [BUILD_DIR] [pacing|cpu|headless|status|all]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -27,6 +32,7 @@ monitor=$build/src/monitor/iptv-monitor
 PACING_SECONDS=${PACING_SECONDS:-10}
 CPU_SECONDS=${CPU_SECONDS:-30}
 status=0
+last_runtime_ns=0
 
 pacing() {
   "$loop" --programs 27 --period 10 --duration $((PACING_SECONDS + 3)) >/dev/null 2>&1 &
@@ -69,22 +75,35 @@ lines += [f"@mcast:{100 + i}:channel {i:012d}:239.1.{i // 250}.{1 + i % 250}:123
 lines.append("@end#")
 open(path, "wb").write(("\r\n".join(lines) + "\r\n").encode())
 PY
-    echo "cpu: iptv-headless with ${CPU_PROGRAMS:-27} programs"
-    "$build/src/headless/iptv-headless" --config "$cfg" --interface Default >/dev/null 2>&1 &
+    local endpoint=()
+    [ "${2:-}" = scraped ] && endpoint=(--status-listen 9310)
+    echo "cpu: iptv-headless with ${CPU_PROGRAMS:-27} programs${endpoint:+, --status-listen and a scrape a second}"
+    "$build/src/headless/iptv-headless" --config "$cfg" --interface Default --state "$cfg.onair" "${endpoint[@]}" \
+      >/dev/null 2>&1 &
   else
     echo "cpu: the loop alone (bench_air_loop, 27 programs)"
     "$loop" --programs 27 --period 10 --duration $((CPU_SECONDS + 5)) >/dev/null 2>&1 &
   fi
-  local pid=$! tck t0 t1 r0 r1
+  local pid=$! tck t0 t1 r0 r1 scraper=""
   tck=$(getconf CLK_TCK)
+  if [ "${2:-}" = scraped ]; then
+    # What a Prometheus server and a dashboard would ask, once a second.
+    (while sleep 1; do
+      curl -sf -o /dev/null http://127.0.0.1:9310/metrics || echo "cpu: scrape failed" >&2
+      curl -sf -o /dev/null http://127.0.0.1:9310/status || echo "cpu: scrape failed" >&2
+    done) &
+    scraper=$!
+  fi
   sleep 2  # past the start
   t0=$(ticks $pid)
   r0=$(runtime_ns $pid)
   sleep "$CPU_SECONDS"
   t1=$(ticks $pid)
   r1=$(runtime_ns $pid)
+  [ -z "$scraper" ] || { kill "$scraper" 2>/dev/null; wait "$scraper" 2>/dev/null || true; }
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  last_runtime_ns=$((r1 - r0))
   python3 - "$t0" "$t1" "$tck" "$CPU_SECONDS" "$r0" "$r1" <<'PY' || status=1
 import sys
 t0, t1, tck, secs, r0, r1 = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6])
@@ -98,11 +117,32 @@ sys.exit(0 if pct < 0.3 else 1)
 PY
 }
 
+# The runner alone, then with the endpoint scraped once a second.
+status_cost() {
+  local plain scraped
+  cpu headless
+  plain=$last_runtime_ns
+  cpu headless scraped
+  scraped=$last_runtime_ns
+  python3 - "$plain" "$scraped" "$CPU_SECONDS" <<'PY' || status=1
+import sys
+plain, scraped, secs = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+p, s = plain / 1e9 / secs * 100, scraped / 1e9 / secs * 100
+ratio = scraped / plain if plain else float("inf")
+print(f"status: runner {p:.3f} %, with a scrape a second {s:.3f} % of one core; ratio {ratio:.2f}, "
+      f"the scrape adds {s - p:+.3f} %")
+ok = s - p < 0.05
+print("status:", "PASS" if ok else "FAIL", "(the scrape adds < 0.05 % of one core)")
+sys.exit(0 if ok else 1)
+PY
+}
+
 case $what in
   pacing) pacing ;;
   cpu) cpu ;;
   headless) cpu headless ;;
-  all) pacing; cpu; cpu headless; CPU_PROGRAMS=3 cpu headless ;;
-  *) echo "usage: bench_air.sh [BUILD_DIR] [pacing|cpu|headless|all]" >&2; exit 2 ;;
+  status) status_cost ;;
+  all) pacing; cpu; cpu headless; CPU_PROGRAMS=3 cpu headless; status_cost ;;
+  *) echo "usage: bench_air.sh [BUILD_DIR] [pacing|cpu|headless|status|all]" >&2; exit 2 ;;
 esac
 exit $status

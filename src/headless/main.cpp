@@ -24,6 +24,7 @@
 #include "headless/change_filter.h"
 #include "headless/runner_files.h"
 #include "headless/send_reports.h"
+#include "headless/status_server.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -52,6 +53,13 @@ const char kUsage[] =
     "                     else the config path with .onair appended)\n"
     "  --allow-incomplete start even when the file cannot be read in full, with what\n"
     "                     could be read (default: exit 1 with the reason)\n"
+    "  --status-listen [ADDR:]PORT\n"
+    "                     serve /status (JSON) and /metrics (Prometheus) over HTTP\n"
+    "                     on this address: a bare port is on the loopback, *:PORT\n"
+    "                     on every interface (default: no server)\n"
+    "  --listen-back      receive the list on the air as a set-top box does, on\n"
+    "                     the send interface: its figures join /status and\n"
+    "                     /metrics, a second sender is told on standard error\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -76,7 +84,17 @@ const char kUsage[] =
     "option or address, or an address that no interface here has.\n";
 
 // Long options without a short form take values past the character range.
-enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
+enum : int {
+  kOptConfig = 256,
+  kOptInterface,
+  kOptChangesOnly,
+  kOptVersion,
+  kOptCheck,
+  kOptState,
+  kOptAllowIncomplete,
+  kOptStatusListen,
+  kOptListenBack,
+};
 
 // One option a line: adding one is a line here and a case in main.
 // clang-format off
@@ -88,6 +106,8 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"check", no_argument, nullptr, kOptCheck},
                            {"state", required_argument, nullptr, kOptState},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
+                           {"status-listen", required_argument, nullptr, kOptStatusListen},
+                           {"listen-back", no_argument, nullptr, kOptListenBack},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -164,6 +184,8 @@ int main(int argc, char** argv) {
   bool check = false;
   bool allowIncomplete = false;
   std::string statePath;
+  std::string statusListen;
+  bool listenBack = false;
   opterr = 0;  // our own messages, each followed by the usage
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -194,6 +216,16 @@ int main(int argc, char** argv) {
       case kOptAllowIncomplete:
         allowIncomplete = true;
         break;
+      case kOptListenBack:
+        listenBack = true;
+        break;
+      case kOptStatusListen: {
+        sockaddr_in unused{};
+        std::string why;
+        if (!ParseListenAddress(optarg, &unused, &why)) return BadUsage("--status-listen: " + why);
+        statusListen = optarg;
+        break;
+      }
       case ':':
         return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));
       default:  // '?': unknown, or a value given to an option that takes none
@@ -263,6 +295,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  StatusServer statusServer(editor.m_nSendRate);
+  if (std::string why; !statusListen.empty() && !statusServer.Start(statusListen, &why)) {
+    std::fprintf(stderr, "iptv-headless: not started: --status-listen: %s\n", why.c_str());
+    return 1;
+  }
+  if (std::string why; listenBack && !statusServer.StartListenBack(g_dwSendAddr, &why))
+    std::fprintf(stderr, "iptv-headless: listen-back not started: %s; the broadcast goes on\n", why.c_str());
+
   UdpSocket socket;
   MonotonicPause pause;
   SystemClock clock;
@@ -276,7 +316,9 @@ int main(int argc, char** argv) {
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
-    for (const LogQueue::Entry& e : lines.Take())
+    const std::vector<LogQueue::Entry> batch = lines.Take();
+    statusServer.Take(batch);
+    for (const LogQueue::Entry& e : batch)
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
     if (!out.empty()) WriteAll(out);
     const std::string reports = sendReports.TakeText("iptv-headless");

@@ -53,6 +53,7 @@ CheckSummary CheckConfig(const std::string& path, Prompter& messages) {
   summary.bytes = BuildSection(buffers, 0, last, 0, input, AnyClock(), &leftOut);
   summary.sections = last + 1;
   if (loaded.freq && *loaded.freq == 0xFFFFFFFFu) counted.ShowMessage(SilentAirNotice(path), MessageIcon::None);
+  summary.leftOut = leftOut;
   if (leftOut > 0) counted.ShowMessage(NotBroadcastNotice(leftOut, summary.programs), MessageIcon::None);
   summary.messages = counted.count;
   summary.clean = loaded.Complete() && counted.count == 0;
@@ -61,8 +62,10 @@ CheckSummary CheckConfig(const std::string& path, Prompter& messages) {
 
 std::string FormatCheckSummary(const std::string& path, const CheckSummary& s) {
   char text[160];
-  std::snprintf(text, sizeof text, ": %d program%s, %d section%s, %d of %d bytes used; ", s.programs,
-                s.programs == 1 ? "" : "s", s.sections, s.sections == 1 ? "" : "s", s.bytes,
+  char leftOut[48] = "";
+  if (s.leftOut > 0) std::snprintf(leftOut, sizeof leftOut, " (%d not on the air)", s.leftOut);
+  std::snprintf(text, sizeof text, ": %d program%s%s, %d section%s, %d of %d bytes used; ", s.programs,
+                s.programs == 1 ? "" : "s", leftOut, s.sections, s.sections == 1 ? "" : "s", s.bytes,
                 MAX_SECTIONS * SECTION_SIZE);
   std::string out = path + text;
   out += s.clean ? "clean" : std::to_string(s.messages) + " message(s), not clean";

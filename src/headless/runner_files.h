@@ -14,14 +14,16 @@ struct CheckSummary {
   int messages = 0;
   int programs = 0;
   int sections = 0;
-  int bytes = 0;  // of the MAX_SECTIONS * SECTION_SIZE the play list may use
+  int bytes = 0;    // of the MAX_SECTIONS * SECTION_SIZE the play list may use
+  int leftOut = 0;  // programs that do not fit into the six sections
 };
 
 // Reads the file as a load would and shows every message a load would give
 // (a missing file included), then works out the play list it makes, in the
 // order it goes on the air. Touches nothing else.
 CheckSummary CheckConfig(const std::string& path, Prompter& messages);
-// "<path>: 50 programs, 2 sections, 1876 of 6144 bytes used; clean".
+// "<path>: 50 programs, 2 sections, 1876 of 6144 bytes used; clean", with
+// "(N not on the air)" after the programs when some do not fit.
 std::string FormatCheckSummary(const std::string& path, const CheckSummary& summary);
 
 // The state file, which says once on standard error when it cannot be

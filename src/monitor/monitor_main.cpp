@@ -13,6 +13,7 @@
 #include <string>
 
 #include "iptv_version.h"
+#include "monitor/monitor_metrics.h"
 #include "monitor/play_list_monitor.h"
 #include "monitor/receive_socket.h"
 
@@ -22,7 +23,8 @@ std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop.store(true); }
 
-constexpr int kExpectSource = 0x100;  // long option only
+constexpr int kExpectSource = 0x100;  // long options only
+constexpr int kMetricsListen = 0x101;
 
 void Usage(FILE* f) {
   std::fputs(
@@ -56,6 +58,10 @@ void Usage(FILE* f) {
       "  -T, --timestamps      print each packet's arrival time (monotonic clock,\n"
       "                        seconds), continuity counter, unit start flag and\n"
       "                        source address\n"
+      "      --metrics-listen [ADDR:]PORT\n"
+      "                        serve the counters as /metrics (Prometheus text)\n"
+      "                        over HTTP: a bare port is on the loopback, *:PORT\n"
+      "                        on every interface (default: no server)\n"
       "  -h, --help            show this text and exit\n"
       "  -V, --version         show the version and exit\n"
       "\n"
@@ -87,6 +93,7 @@ int main(int argc, char** argv) {
   std::optional<uint32_t> expectSource;
   bool once = false, json = false, quiet = false, stats = false, stamps = false;
   double duration = -1;
+  std::string metricsListen;
   // One option a line: adding one is a one-line change.
   // clang-format off
   static const option kOptions[] = {{"interface", required_argument, nullptr, 'i'},
@@ -99,6 +106,7 @@ int main(int argc, char** argv) {
                                     {"help", no_argument, nullptr, 'h'},
                                     {"expect-source", required_argument, nullptr, kExpectSource},
                                     {"version", no_argument, nullptr, 'V'},
+                                    {"metrics-listen", required_argument, nullptr, kMetricsListen},
                                     {nullptr, 0, nullptr, 0}};
   // clang-format on
   for (int c; (c = getopt_long(argc, argv, "i:1t:jqsThV", kOptions, nullptr)) != -1;) {
@@ -119,6 +127,16 @@ int main(int argc, char** argv) {
           return 2;
         }
         expectSource = a.s_addr;
+        break;
+      }
+      case kMetricsListen: {
+        sockaddr_in unused{};
+        std::string why;
+        if (!ParseListenAddress(optarg, &unused, &why)) {
+          std::fprintf(stderr, "iptv-monitor: --metrics-listen: %s\n", why.c_str());
+          return 2;
+        }
+        metricsListen = optarg;
         break;
       }
       case '1':
@@ -189,6 +207,11 @@ int main(int argc, char** argv) {
       });
   monitor.KeepArrivals(stats);
   if (expectSource) monitor.ExpectSource(*expectSource);
+  MonitorMetricsServer metrics;
+  if (std::string why; !metricsListen.empty() && !metrics.Start(metricsListen, &why)) {
+    std::fprintf(stderr, "iptv-monitor: --metrics-listen: %s\n", why.c_str());
+    return 2;
+  }
 
   const int64_t start = MonotonicNs();
   // A span longer than any run (inf, 1e300) is no deadline; the cap also
@@ -201,6 +224,7 @@ int main(int argc, char** argv) {
   while (!g_stop.load() && !(once && gotList)) {
     const int64_t now = MonotonicNs();
     if (now >= deadline) break;
+    metrics.Publish(monitor, now);
     const int64_t leftMs = (deadline - now + 999'999) / 1'000'000;
     const int timeout = deadline == INT64_MAX ? 200 : static_cast<int>(leftMs < 200 ? leftMs : 200);
     size_t got = 0;

@@ -210,6 +210,10 @@ TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
       {{"config.txt"}, 2, "", "iptv-headless: unexpected argument 'config.txt'"},
       {{"--interface", "1.2.3.x"}, 2, "", "iptv-headless: '1.2.3.x' is not an IPv4 address or Default"},
       {{"--interface", "10.99.99.99"}, 2, "", "iptv-headless: no interface here has the address 10.99.99.99"},
+      {{"--status-listen", "host:80"},
+       2,
+       "",
+       "iptv-headless: --status-listen: 'host' is not an IPv4 address (ADDR:PORT, *:PORT or PORT)"},
   };
   for (const Case& c : cases) {
     const std::string label = c.args[0];
