@@ -54,6 +54,35 @@ TEST(StopEventTest, AutoResetAndKeptUntilWaitedFor) {
   EXPECT_FALSE(e.Wait(0));           // and consumed by it
 }
 
+// Across threads: a set cuts a long timed wait short, a wake for an
+// untimed wait lets a timed one run out and stays for the next untimed one,
+// and no set or wake is lost however the two threads interleave.
+TEST(StopEventTest, WakesAcrossThreadsAreNeverLost) {
+  StopEvent e;
+  e.WakeUntimed();
+  EXPECT_FALSE(e.Wait(1));            // the timed wait ignores it ...
+  EXPECT_FALSE(e.Wait(0xFFFFFFFFu));  // ... and the untimed one takes it
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    e.Set();
+  });
+  EXPECT_TRUE(e.Wait(60'000));
+  setter.join();
+  // Ping-pong: each side waits for the other's signal; a lost one hangs.
+  StopEvent back;
+  std::thread partner([&] {
+    for (int i = 0; i < 2000; ++i) {
+      EXPECT_FALSE(e.Wait(0xFFFFFFFFu));
+      back.Set();
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    e.WakeUntimed();
+    EXPECT_TRUE(back.Wait(60'000));
+  }
+  partner.join();
+}
+
 TEST_F(BroadcastLoopTest, FirstCycleSendsTheLoadedVersionAndStepsIt) {
   SetTable({MakeProgram(101, "abc", "239.1.2.3", 1234, 2, 1)});
   g_nVersion = 40;
