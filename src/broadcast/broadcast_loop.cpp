@@ -84,9 +84,55 @@ bool StopEvent::Wait(uint32_t ms) {
   }
 }
 
+namespace {
+
+// What %0*d (width at most 2) writes: zeros pad after the sign.
+char* AppendInt(char* out, int value, int width = 0) {
+  const bool negative = value < 0;
+  // In unsigned arithmetic so that the smallest int has a magnitude too.
+  unsigned magnitude = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *out++ = '-';
+  for (int pad = width - n - (negative ? 1 : 0); pad > 0; --pad) *out++ = '0';
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+char* AppendText(char* out, const char* text, size_t n) {
+  std::memcpy(out, text, n);
+  return out + n;
+}
+
+}  // namespace
+
 int FormatCycleLine(char* line, size_t size, const CycleFields& f) {
-  return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
-                       static_cast<int>(f.version), f.sections, static_cast<int>(f.rotation), f.len, f.sent);
+  // "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n" written out
+  // by hand: the loop formats one a cycle, and printf is most of its own work.
+  static constexpr char kHead[] = "play list:update,section(";
+  char text[128];  // the longest line, every field at its widest, is 97 bytes
+  char* out = AppendText(text, kHead, sizeof kHead - 1);
+  out = AppendInt(out, static_cast<int>(f.version), 2);
+  out = AppendText(out, "):", 2);
+  out = AppendInt(out, f.sections);
+  *out++ = ',';
+  out = AppendInt(out, static_cast<int>(f.rotation));
+  out = AppendText(out, ",len:", 5);
+  out = AppendInt(out, f.len);
+  out = AppendText(out, ",sent:", 6);
+  out = AppendInt(out, f.sent);
+  out = AppendText(out, ",\r\n", 3);
+  const size_t length = static_cast<size_t>(out - text);
+  if (size != 0) {
+    const size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(line, text, n);
+    line[n] = '\0';
+  }
+  return static_cast<int>(length);
 }
 
 uint32_t CycleWait(uint32_t sendRate, uint32_t pauseMs) {

@@ -12,10 +12,18 @@
 using namespace wire;
 
 LocalTime SystemClock::Now() const {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  // The local time changes with the second only; a build reads it once per
+  // section, so each thread keeps the last conversion.
+  thread_local std::time_t last = -1;
+  thread_local LocalTime local{};
+  const std::time_t now = std::time(nullptr);
+  if (now != last) {
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    last = now;
+  }
+  return local;
 }
 
 namespace {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <thread>
 
 #include "broadcast/log_queue.h"
@@ -36,6 +38,20 @@ TEST(CycleLine, ExactFormat) {
   EXPECT_STREQ(line, "play list:update,section(05):2,255,len:1068,sent:-3,\r\n");
   FormatCycleLine(line, sizeof line, {31, 1, 0, 24, 188});
   EXPECT_STREQ(line, "play list:update,section(31):1,0,len:24,sent:188,\r\n");
+  // Byte for byte what the printf format gives, at the fields' extremes and
+  // when the buffer is too short.
+  const CycleFields cases[] = {{0, 0, 0, 0, 0},
+                               {9, 6, 9, 10, -1},
+                               {100, -7, 4294967295u, INT_MIN, INT_MAX},
+                               {4294967295u, INT_MAX, 255, -99, INT_MIN}};
+  for (const CycleFields& f : cases)
+    for (size_t size : {sizeof line, size_t{40}, size_t{1}}) {
+      char expected[1024];
+      const int n = std::snprintf(expected, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
+                                  static_cast<int>(f.version), f.sections, static_cast<int>(f.rotation), f.len, f.sent);
+      EXPECT_EQ(FormatCycleLine(line, size, f), n);
+      EXPECT_STREQ(line, expected) << size;
+    }
 }
 
 TEST(CycleLine, VersionSteps) {
