@@ -1,8 +1,47 @@
 #include "broadcast/broadcast_loop.h"
 
-#include <chrono>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+namespace {
+
+// Sleeps while *word holds `expected`, until the absolute monotonic
+// deadline (none: without time-out). Returns at once when the word already
+// differs; spurious returns are the caller's to loop over.
+void FutexWait(std::atomic<uint32_t>& word, uint32_t expected, const timespec* deadline) {
+  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, expected, deadline,
+          nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+timespec DeadlineAfter(uint32_t ms) {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  t.tv_sec += static_cast<time_t>(ms / 1000);
+  t.tv_nsec += static_cast<long>(ms % 1000) * 1'000'000;
+  if (t.tv_nsec >= 1'000'000'000) {
+    t.tv_nsec -= 1'000'000'000;
+    ++t.tv_sec;
+  }
+  return t;
+}
+
+bool Passed(const timespec& deadline) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+}  // namespace
+
+void StopEvent::WakeWaiter() {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 namespace {
 
@@ -39,37 +78,95 @@ int64_t MonotonicMs() {
 }  // namespace
 
 void StopEvent::Set() {
-  {
-    std::lock_guard lock(m_mutex);
-    m_signalled = true;
-  }
-  m_cv.notify_one();
+  m_state.fetch_or(kSignalled);
+  WakeWaiter();
 }
 
 void StopEvent::WakeUntimed() {
-  {
-    std::lock_guard lock(m_mutex);
-    m_wakeUntimed = true;
-  }
-  m_cv.notify_one();
+  m_state.fetch_or(kWakeUntimed);
+  WakeWaiter();
 }
 
 bool StopEvent::Wait(uint32_t ms) {
-  std::unique_lock lock(m_mutex);
+  // The word is changed before the wake, and the futex sleeps only while
+  // the word is still what was last seen: no wake is lost between the check
+  // and the sleep.
   if (ms == 0xFFFFFFFFu) {
-    m_cv.wait(lock, [&] { return m_signalled || m_wakeUntimed; });
-    m_wakeUntimed = false;
-    if (!m_signalled) return false;
-  } else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_signalled; })) {
-    return false;
+    for (;;) {
+      const uint32_t s = m_state.load();
+      if (s & kSignalled) {
+        m_state.fetch_and(~(kSignalled | kWakeUntimed));
+        return true;
+      }
+      if (s & kWakeUntimed) {
+        m_state.fetch_and(~kWakeUntimed);
+        return false;
+      }
+      FutexWait(m_state, s, nullptr);
+    }
   }
-  m_signalled = false;
-  return true;
+  const timespec deadline = DeadlineAfter(ms);
+  for (;;) {
+    // A timed wait leaves a wake meant for an untimed one where it is.
+    const uint32_t s = m_state.load();
+    if (s & kSignalled) {
+      m_state.fetch_and(~kSignalled);
+      return true;
+    }
+    if (Passed(deadline)) return false;
+    FutexWait(m_state, s, &deadline);
+  }
 }
 
+namespace {
+
+// What %0*d (width at most 2) writes: zeros pad after the sign.
+char* AppendInt(char* out, int value, int width = 0) {
+  const bool negative = value < 0;
+  // In unsigned arithmetic so that the smallest int has a magnitude too.
+  unsigned magnitude = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *out++ = '-';
+  for (int pad = width - n - (negative ? 1 : 0); pad > 0; --pad) *out++ = '0';
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+char* AppendText(char* out, const char* text, size_t n) {
+  std::memcpy(out, text, n);
+  return out + n;
+}
+
+}  // namespace
+
 int FormatCycleLine(char* line, size_t size, const CycleFields& f) {
-  return std::snprintf(line, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
-                       static_cast<int>(f.version), f.sections, static_cast<int>(f.rotation), f.len, f.sent);
+  // "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n" written out
+  // by hand: the loop formats one a cycle, and printf is most of its own work.
+  static constexpr char kHead[] = "play list:update,section(";
+  char text[128];  // the longest line, every field at its widest, is 97 bytes
+  char* out = AppendText(text, kHead, sizeof kHead - 1);
+  out = AppendInt(out, static_cast<int>(f.version), 2);
+  out = AppendText(out, "):", 2);
+  out = AppendInt(out, f.sections);
+  *out++ = ',';
+  out = AppendInt(out, static_cast<int>(f.rotation));
+  out = AppendText(out, ",len:", 5);
+  out = AppendInt(out, f.len);
+  out = AppendText(out, ",sent:", 6);
+  out = AppendInt(out, f.sent);
+  out = AppendText(out, ",\r\n", 3);
+  const size_t length = static_cast<size_t>(out - text);
+  if (size != 0) {
+    const size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(line, text, n);
+    line[n] = '\0';
+  }
+  return static_cast<int>(length);
 }
 
 uint32_t CycleWait(uint32_t sendRate, uint32_t pauseMs) {

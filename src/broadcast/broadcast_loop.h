@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -35,7 +34,8 @@ class LogSink {
 };
 
 // An auto-reset event: Set() wakes one wait, or the next one if nobody
-// waits; a wait consumes it.
+// waits; a wait consumes it. One word and a futex: a wait that times out
+// costs one system call and retakes no lock.
 class StopEvent {
  public:
   void Set();
@@ -47,10 +47,10 @@ class StopEvent {
   bool Wait(uint32_t ms);
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_signalled = false;
-  bool m_wakeUntimed = false;
+  static constexpr uint32_t kSignalled = 1;
+  static constexpr uint32_t kWakeUntimed = 2;
+  void WakeWaiter();
+  std::atomic<uint32_t> m_state{0};
 };
 
 // The log line of one cycle, exactly as receivers' operators know it.

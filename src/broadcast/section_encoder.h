@@ -24,7 +24,7 @@ class Clock {
   virtual LocalTime Now() const = 0;
 };
 
-// The machine's local time, read once per call.
+// The machine's local time, read once per call (converted once a second).
 class SystemClock : public Clock {
  public:
   LocalTime Now() const override;

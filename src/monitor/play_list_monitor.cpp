@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "text/string_printf.h"
 #include "wire/wire_format.h"
@@ -15,6 +16,7 @@ bool PlayListCollector::SameContent(const DecodedSection& a, const DecodedSectio
 }
 
 void PlayListCollector::Start(const DecodedSection& s) {
+  ++m_generation;
   m_collecting.version = s.version;
   m_collecting.last = s.lastSection;
   for (auto& slot : m_collecting.slots) slot.reset();
@@ -55,6 +57,7 @@ PlayListCollector::Result PlayListCollector::Add(const DecodedSection& s) {
   }
   m_shown = std::move(m_collecting);
   m_collecting = Set{};
+  ++m_generation;
   r.list = std::move(list);
   return r;
 }
@@ -88,6 +91,15 @@ struct PlayListMonitor::Source {
   SectionReassembler reassembler;
   PlayListCollector collector;
   SourceSeen seen;
+  // The last section decoded for each number, and the collector's generation
+  // after it was added: the same bytes again, with the collector where it
+  // was, are a repeat that needs no decoding.
+  struct LastDecoded {
+    std::vector<uint8_t> bytes;
+    uint64_t generation = 0;
+    bool valid = false;
+  };
+  LastDecoded last[MAX_SECTIONS];
 };
 
 PlayListMonitor::PlayListMonitor(ListSink sink, EventSink events)
@@ -134,6 +146,16 @@ void PlayListMonitor::Feed(const uint8_t* data, size_t size, int64_t arrivalNs, 
 }
 
 void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
+  Source::LastDecoded* last = nullptr;
+  if (size > wire::SECTION_NUMBER_AT && data[wire::SECTION_NUMBER_AT] < MAX_SECTIONS) {
+    last = &src.last[data[wire::SECTION_NUMBER_AT]];
+    // The version is checked too: a repeat must not need a new entry in the
+    // versions seen.
+    if (last->valid && last->generation == src.collector.Generation() && last->bytes.size() == size &&
+        !src.seen.versions.empty() && std::memcmp(last->bytes.data(), data, size) == 0 &&
+        src.seen.versions.back() == ((data[wire::VERSION_AT] >> 1) & 0x1F))
+      return;
+  }
   DecodedSection s;
   const SectionError e = DecodeSection(data, size, s);
   if (e == SectionError::BadCrc) {
@@ -159,6 +181,12 @@ void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
       ev.sectionNumber = s.sectionNumber;
       m_events(ev);
     }
+  }
+  if (last != nullptr && s.sectionNumber < MAX_SECTIONS) {
+    last = &src.last[s.sectionNumber];
+    last->bytes.assign(data, data + size);
+    last->generation = src.collector.Generation();
+    last->valid = true;
   }
   if (r.list) {
     ++m_playLists;
@@ -215,10 +243,11 @@ std::string FormatEventText(const MonitorEvent& e) {
         e.sectionNumber, e.version, from.c_str(), e.version);
   if (e.expected) return "";
   if (!e.decoded)
-    return StringPrintf("another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
-                  from.c_str(), e.sources);
-  return StringPrintf("another source sends to the group: %s (%d sources now); its sections are kept apart", from.c_str(),
-                e.sources);
+    return StringPrintf(
+        "another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
+        from.c_str(), e.sources);
+  return StringPrintf("another source sends to the group: %s (%d sources now); its sections are kept apart",
+                      from.c_str(), e.sources);
 }
 
 std::vector<CheckFailure> FailedChecks(const MonitorCounters& c) {
@@ -351,14 +380,15 @@ std::string TimeText(const DecodedTime& t) {
 }  // namespace
 
 std::string FormatPlayListTable(const PlayList& l) {
-  std::string out = StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version,
-                           l.sections, l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
-                           TimeText(l.time).c_str(), FormatSourceAddress(l.source).c_str());
+  std::string out =
+      StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version, l.sections,
+                   l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
+                   TimeText(l.time).c_str(), FormatSourceAddress(l.source).c_str());
   if (l.programs.empty()) return out;
   out += "  Number  Group  Multicast         Port  HD  Name\n";
   for (const DecodedProgram& p : l.programs) {
-    out +=
-        StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort, p.bHD);
+    out += StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort,
+                        p.bHD);
     // A name is bytes from the air: a line break or an escape sequence in it
     // must not make a row of its own or reach the terminal.
     out += EscapeForTerminal(p.name);
@@ -376,8 +406,8 @@ std::string FormatPlayListJson(const PlayList& l) {
   out += ",\"programs\":[";
   for (size_t i = 0; i < l.programs.size(); ++i) {
     const DecodedProgram& p = l.programs[i];
-    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "", p.nNumber,
-                  p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
+    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "",
+                        p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
     AppendJsonString(out, p.name);
     if (!IsUtf8(p.name)) {
       out += ",\"name_hex\":\"";
@@ -437,12 +467,12 @@ std::string FormatCountersText(const MonitorCounters& c) {
   out += '\n';
   for (const SourceSeen& s : c.sources) {
     out += StringPrintf("source %s%s: datagrams %llu, play lists %llu, conflicts %llu, versions",
-                  FormatSourceAddress(s.address).c_str(),
-                  IsExpected(c, s) ? " (expected)"
-                  : s.decoded      ? ""
-                                   : " (not decoded)",
-                  static_cast<unsigned long long>(s.datagrams), static_cast<unsigned long long>(s.playLists),
-                  static_cast<unsigned long long>(s.conflicts));
+                        FormatSourceAddress(s.address).c_str(),
+                        IsExpected(c, s) ? " (expected)"
+                        : s.decoded      ? ""
+                                         : " (not decoded)",
+                        static_cast<unsigned long long>(s.datagrams), static_cast<unsigned long long>(s.playLists),
+                        static_cast<unsigned long long>(s.conflicts));
     out += s.versions.empty() ? " -" : " " + VersionList(s.versions, " ");
     out += '\n';
   }
@@ -451,7 +481,8 @@ std::string FormatCountersText(const MonitorCounters& c) {
 
 std::string FormatCountersJson(const MonitorCounters& c) {
   std::string out = "{";
-  for (const Field& f : Fields(c)) out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c))
+    out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
   out += "\"versions\":[" + VersionList(c.versions, ",") + "],\"sources\":[";
   for (size_t i = 0; i < c.sources.size(); ++i) {
     const SourceSeen& s = c.sources[i];
@@ -470,6 +501,6 @@ std::string FormatCountersJson(const MonitorCounters& c) {
 }
 
 std::string FormatSpacingText(const char* what, const Spacing& s) {
-  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0, s.p10 / 1000.0,
-                s.p90 / 1000.0);
+  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0,
+                      s.p10 / 1000.0, s.p90 / 1000.0);
 }

@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "wire/wire_format.h"
 #include "monitor/section_decoder.h"
 #include "monitor/ts_reassembler.h"
+#include "wire/wire_format.h"
 
 struct PlayList {
   uint8_t version = 0;
@@ -52,6 +52,11 @@ class PlayListCollector {
   // The same programs, numbering and table id extension; the time is not compared.
   static bool SameContent(const DecodedSection& a, const DecodedSection& b);
 
+  // Steps whenever a set is started or handed on. While it stands still, a
+  // section added again byte for byte changes nothing and reports nothing
+  // (the repeat of one already taken), so the monitor may skip it.
+  uint64_t Generation() const { return m_generation; }
+
  private:
   struct Set {
     int version = -1;  // -1: none
@@ -62,6 +67,7 @@ class PlayListCollector {
 
   Set m_collecting;  // the set under way
   Set m_shown;       // the set last handed on, to tell a repeat from a conflict
+  uint64_t m_generation = 0;
 };
 
 // One sender as the monitor tells them apart: the source address of its

@@ -14,6 +14,11 @@ class Crc32 {
   // The per-byte definition, crc = (crc << 8) ^ T[(crc >> 24) ^ b]; kept as
   // the reference the fast path is checked against.
   static uint32_t Reference(const uint8_t* data, size_t len);
+  // The table path (sixteen bytes a step) from register `crc`, which every
+  // processor takes and the fast path finishes with.
+  static uint32_t UpdateTable(uint32_t crc, const uint8_t* data, size_t len);
+  // Whether Update folds with the carry-less multiply on this processor.
+  static bool FastPath();
 
  private:
   uint32_t m_crc = 0xFFFFFFFFu;

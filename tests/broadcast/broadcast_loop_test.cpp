@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <thread>
 
 #include "broadcast/log_queue.h"
@@ -36,6 +38,20 @@ TEST(CycleLine, ExactFormat) {
   EXPECT_STREQ(line, "play list:update,section(05):2,255,len:1068,sent:-3,\r\n");
   FormatCycleLine(line, sizeof line, {31, 1, 0, 24, 188});
   EXPECT_STREQ(line, "play list:update,section(31):1,0,len:24,sent:188,\r\n");
+  // Byte for byte what the printf format gives, at the fields' extremes and
+  // when the buffer is too short.
+  const CycleFields cases[] = {{0, 0, 0, 0, 0},
+                               {9, 6, 9, 10, -1},
+                               {100, -7, 4294967295u, INT_MIN, INT_MAX},
+                               {4294967295u, INT_MAX, 255, -99, INT_MIN}};
+  for (const CycleFields& f : cases)
+    for (size_t size : {sizeof line, size_t{40}, size_t{1}}) {
+      char expected[1024];
+      const int n = std::snprintf(expected, size, "play list:update,section(%02d):%d,%d,len:%d,sent:%d,\r\n",
+                                  static_cast<int>(f.version), f.sections, static_cast<int>(f.rotation), f.len, f.sent);
+      EXPECT_EQ(FormatCycleLine(line, size, f), n);
+      EXPECT_STREQ(line, expected) << size;
+    }
 }
 
 TEST(CycleLine, VersionSteps) {
@@ -52,6 +68,35 @@ TEST(StopEventTest, AutoResetAndKeptUntilWaitedFor) {
   e.Set();
   EXPECT_TRUE(e.Wait(0xFFFFFFFFu));  // set before the wait: not lost
   EXPECT_FALSE(e.Wait(0));           // and consumed by it
+}
+
+// Across threads: a set cuts a long timed wait short, a wake for an
+// untimed wait lets a timed one run out and stays for the next untimed one,
+// and no set or wake is lost however the two threads interleave.
+TEST(StopEventTest, WakesAcrossThreadsAreNeverLost) {
+  StopEvent e;
+  e.WakeUntimed();
+  EXPECT_FALSE(e.Wait(1));            // the timed wait ignores it ...
+  EXPECT_FALSE(e.Wait(0xFFFFFFFFu));  // ... and the untimed one takes it
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    e.Set();
+  });
+  EXPECT_TRUE(e.Wait(60'000));
+  setter.join();
+  // Ping-pong: each side waits for the other's signal; a lost one hangs.
+  StopEvent back;
+  std::thread partner([&] {
+    for (int i = 0; i < 2000; ++i) {
+      EXPECT_FALSE(e.Wait(0xFFFFFFFFu));
+      back.Set();
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    e.WakeUntimed();
+    EXPECT_TRUE(back.Wait(60'000));
+  }
+  partner.join();
 }
 
 TEST_F(BroadcastLoopTest, FirstCycleSendsTheLoadedVersionAndStepsIt) {

@@ -18,12 +18,27 @@ TEST(Crc32, KnownAnswersAndPieces) {
   }
 }
 
-TEST(Crc32, FastPathEqualsPerByteDefinition) {
+// Both paths against the per-byte definition: every length around the
+// block sizes of the table (16) and of the folding (16, 64), at every
+// alignment, and continued from a register that is not the initial one.
+TEST(Crc32, FastPathsEqualPerByteDefinition) {
   std::mt19937 rng(7);
-  std::vector<uint8_t> data(1100);
+  std::vector<uint8_t> data(4200);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (size_t len : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 183u, 1020u, 1100u})
-    EXPECT_EQ(Crc32Mpeg(data.data(), len), Crc32::Reference(data.data(), len)) << len;
+  std::vector<size_t> lengths;
+  for (size_t len = 0; len <= 200; ++len) lengths.push_back(len);
+  for (size_t len : {255u, 256u, 257u, 1020u, 1024u, 1100u, 4096u}) lengths.push_back(len);
+  for (size_t len : lengths)
+    for (size_t offset = 0; offset<16; offset += len> 200 ? 5 : 1) {
+      const uint8_t* p = data.data() + offset;
+      const uint32_t expected = Crc32::Reference(p, len);
+      EXPECT_EQ(Crc32Mpeg(p, len), expected) << len << " at " << offset;
+      EXPECT_EQ(Crc32::UpdateTable(0xFFFFFFFFu, p, len), expected) << len << " at " << offset;
+      Crc32 pieces;
+      pieces.Update(p, len / 3);
+      pieces.Update(p + len / 3, len - len / 3);
+      EXPECT_EQ(pieces.Value(), expected) << len << " in two at " << offset;
+    }
 }
 
 TEST(Crc32, AppendedCrcMakesTheWholeRunZero) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -161,6 +162,21 @@ TEST(SectionEncoder, FieldsTakeTheirLowBits) {
   EXPECT_EQ(n[7], 0x88);
   EXPECT_EQ(n[14], 127);
   EXPECT_EQ(n[143], 2);  // bHD as the byte it is
+}
+
+// The name goes out up to its first zero byte, at most 127 bytes, whatever
+// the bytes around it: bytes with the high bit set, a zero in any of the
+// eight places of a word, and a field with no zero at all.
+TEST(SectionEncoder, NameEndsAtItsFirstZeroByte) {
+  for (size_t len = 0; len <= 128; ++len)
+    for (char fill : {'\x01', '\x80', '\xFF'}) {
+      ProgramEntry e = MakeProgram(1, "", "224.1.1.1", 1, 0, 0);
+      std::memset(e.szName, '\xFF', sizeof e.szName);
+      std::memset(e.szName, fill, len);
+      if (len < sizeof e.szName) e.szName[len] = '\0';
+      const Build b = Encode({e});
+      EXPECT_EQ(b.buf[0][20 + 14], std::min<size_t>(len, 127)) << len << " " << int{fill};
+    }
 }
 
 TEST(SectionEncoder, AddressTextsAsTheSystemConversionReadsThem) {

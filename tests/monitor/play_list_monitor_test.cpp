@@ -264,6 +264,36 @@ TEST(PlayListMonitor, SectionAgainWithOtherProgramsIsAConflict) {
   EXPECT_TRUE(h.CheckKeys().empty()) << "a sender steps its version one cycle after a change";
 }
 
+// Sections sent again byte for byte are not decoded again, but each one
+// still counts: a contradicting section repeated after the collection moved
+// on is a conflict every time, and repeats of what was taken change nothing.
+TEST(PlayListMonitor, ByteForByteRepeatsStillReportConflicts) {
+  const std::vector<ProgramEntry> table = Table(40);
+  std::vector<ProgramEntry> other = table;
+  other[0].nPort = 4321;
+  const auto v1 = AirSections(table, 1), v1other = AirSections(other, 1), v2 = AirSections(table, 2);
+  Harness h;
+  for (int i = 0; i < 3; ++i) h.SendAll(v1);
+  ASSERT_EQ(h.lists.size(), 1u);
+  EXPECT_EQ(h.m.Counters().conflicts, 0u);
+  h.Send(v1other[0]);  // contradicts the shown list; starts collecting it
+  h.Send(v1other[0]);  // the same again: a repeat of what is being collected
+  EXPECT_EQ(h.m.Counters().conflicts, 1u);
+  h.Send(v2[1]);       // another version takes over the collection
+  h.Send(v1other[0]);  // contradicts the shown list again
+  h.Send(v1other[0]);
+  EXPECT_EQ(h.m.Counters().conflicts, 2u);
+  h.Send(v1other[1]);
+  ASSERT_EQ(h.lists.size(), 2u);
+  EXPECT_EQ(h.lists[1].programs, OnAir(other));
+  for (int i = 0; i < 3; ++i) h.SendAll(v1other);
+  h.SendAll(v2);
+  ASSERT_EQ(h.lists.size(), 3u);
+  EXPECT_EQ(h.lists[2].version, 2);
+  EXPECT_EQ(h.m.Counters().conflicts, 2u);
+  EXPECT_EQ(h.m.Counters().sources[0].versions, (std::vector<int>{1, 2, 1, 2}));
+}
+
 TEST(PlayListMonitor, ChecksForAHealthProbe) {
   struct Case {
     const char* what;
