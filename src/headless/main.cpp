@@ -22,7 +22,9 @@
 #include "broadcast/udp_socket.h"
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
+#include "headless/journal_log.h"
 #include "headless/runner_files.h"
+#include "headless/service_notify.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
@@ -130,12 +132,13 @@ class StderrPrompter : public Prompter {
     size_t start = 0;
     do {
       const size_t end = text.find('\n', start);
-      std::fprintf(stderr, "iptv-headless: %s\n", text.substr(start, end - start).c_str());
+      std::fprintf(LogTo(LogPriority::Warning), "iptv-headless: %s\n", text.substr(start, end - start).c_str());
       start = end == std::string::npos ? end : end + 1;
     } while (start != std::string::npos);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
-    std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
+    std::fprintf(LogTo(LogPriority::Warning), "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(),
+                 text.c_str());
     return false;
   }
 };
@@ -218,7 +221,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
   if (sigFd < 0) {
-    std::fprintf(stderr, "iptv-headless: cannot take signals: %s\n", std::strerror(errno));
+    std::fprintf(LogTo(LogPriority::Error), "iptv-headless: cannot take signals: %s\n", std::strerror(errno));
     return 1;
   }
 
@@ -245,7 +248,7 @@ int main(int argc, char** argv) {
   const LoadOutcome start =
       editor.LoadAtStartup(allowIncomplete ? LoadPolicy::PublishWhatWasRead : LoadPolicy::PublishOnlyComplete);
   if (!start.published) {
-    std::fprintf(stderr,
+    std::fprintf(LogTo(LogPriority::Error),
                  "iptv-headless: not started: %s; fix the file, or start with --allow-incomplete to broadcast what "
                  "could be read\n",
                  start.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
@@ -260,13 +263,20 @@ int main(int argc, char** argv) {
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
   editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
+  // Under systemd: ready once the first packet went out, status, watchdog.
+  NotifySocket notify = NotifySocket::FromEnvironment();
+  ServiceReport service(WatchdogIntervalMs());
 
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
-    for (const LogQueue::Entry& e : lines.Take())
+    const int64_t now = MonotonicMs();
+    for (const LogQueue::Entry& e : lines.Take()) {
+      service.Cycle(e.fields, now);
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
+    }
     if (!out.empty()) WriteAll(out);
+    notify.Send(service.Poll(now, static_cast<int>(editor.Rows().size()), editor.m_nSendRate.load()));
   };
 
   int status = 0;
@@ -280,7 +290,7 @@ int main(int argc, char** argv) {
       if (errno == EINTR) continue;
       // The runner can no longer be stopped by its signals: end the
       // broadcast and say so, with a status a supervisor reads as a failure.
-      std::fprintf(stderr, "iptv-headless: waiting for signals failed: %s\n", std::strerror(errno));
+      std::fprintf(LogTo(LogPriority::Error), "iptv-headless: waiting for signals failed: %s\n", std::strerror(errno));
       status = 1;
       break;
     }
@@ -292,7 +302,8 @@ int main(int argc, char** argv) {
         case SIGHUP: {
           const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);
           if (!reload.published) {
-            std::fprintf(stderr,
+            service.Failure("reload refused");
+            std::fprintf(LogTo(LogPriority::Warning),
                          "iptv-headless: reload refused: %s; the list on the air stays as it was (%d programs)\n",
                          reload.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
                                                 : reload.problem.c_str(),
@@ -308,10 +319,12 @@ int main(int argc, char** argv) {
       }
     }
   }
+  notify.Send("STOPPING=1");
   loop.Stop();
   flush();
   if (lines.Dropped() != 0)
-    std::fprintf(stderr, "iptv-headless: %llu log lines dropped while standard output was blocked\n",
+    std::fprintf(LogTo(LogPriority::Warning),
+                 "iptv-headless: %llu log lines dropped while standard output was blocked\n",
                  static_cast<unsigned long long>(lines.Dropped()));
   close(sigFd);
   return status;
