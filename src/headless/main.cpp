@@ -308,6 +308,9 @@ int main(int argc, char** argv) {
                          reload.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
                                                 : reload.problem.c_str(),
                          static_cast<int>(editor.Rows().size()));
+          } else {
+            std::fprintf(LogTo(LogPriority::Notice), "iptv-headless: reloaded %s: %d programs\n", configPath.c_str(),
+                         static_cast<int>(editor.Rows().size()));
           }
           break;
         }

@@ -187,6 +187,12 @@ TEST(ServiceNotify, TheRunnerReportsReadyStatusAndFeedsTheWatchdogOnlyWhileItsSe
   EXPECT_GE(Count(got, "WATCHDOG=1"), 3) << "fed at four times the interval: " << Joined(got);
   EXPECT_EQ(Count(got, "READY=1"), 0);
 
+  // A good reload is a notice.
+  r.Signal(SIGHUP);
+  for (int i = 0; i < 200 && r.Err().find("reloaded") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(r.Err().find("<6>iptv-headless: reloaded " + config + ": 2 programs\n"), std::string::npos) << r.Err();
+
   // A broken list on SIGHUP: a warning for the journal, the status names it.
   runner::WriteConfig(config, "IPTV multicast IP List\r\n@mcast:101:News:224.2.2.999:10001::2:1#\r\n@end#\r\n");
   r.Signal(SIGHUP);
