@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
 #include "storage/registry_value.h"
@@ -11,6 +13,14 @@ std::string WindowConfigPath(const std::string& givenPath) {
   return WindowConfigPath(givenPath, ConfigPathBesideExecutable(), RegistryStoreLocation(), FolderWritable);
 }
 
+bool SystemFolder(const std::string& folder) {
+  // Installed programs live here; nobody's list belongs beside them, not
+  // even root's, for whom every folder is writable.
+  for (const char* prefix : {"/usr/", "/bin/", "/sbin/"})
+    if (folder.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  return false;
+}
+
 bool FolderWritable(const std::string& folder) { return access(folder.c_str(), W_OK) == 0; }
 
 std::string WindowConfigPath(const std::string& givenPath, const std::string& besideExecutable,
@@ -18,7 +28,7 @@ std::string WindowConfigPath(const std::string& givenPath, const std::string& be
   if (!givenPath.empty()) return givenPath;
   const size_t slash = besideExecutable.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : besideExecutable.substr(0, slash + 1);
-  if (!besideExecutable.empty() && writable(folder)) return besideExecutable;
+  if (!besideExecutable.empty() && !SystemFolder(folder) && writable(folder)) return besideExecutable;
   if (!storeBase.empty()) {
     CRegistryValue store(storeBase);
     if (const auto key = store.KeyDirectory(RegistryRoot::CurrentUser, IPTV_KEY_PATH)) return *key + "/config.txt";

@@ -32,7 +32,11 @@ TEST(WindowConfigPath, FollowsTheOrderOfThePlaces) {
   };
   const Case cases[] = {
       {"--config wins over everything", "/srv/list.txt", beside, store.base.string(), ReadOnly, "/srv/list.txt"},
-      {"a writable executable folder keeps the classic place", "", beside, store.base.string(), Writable, beside},
+      {"a writable executable folder keeps the classic place", "", "/home/op/iptv/config.txt", store.base.string(),
+       Writable, "/home/op/iptv/config.txt"},
+      {"an installed executable's folder, even when root may write it", "", beside, store.base.string(), Writable,
+       inStore},
+      {"nor /usr/local/bin", "", "/usr/local/bin/config.txt", store.base.string(), Writable, inStore},
       {"an installed executable's folder is not writable", "", beside, store.base.string(), ReadOnly, inStore},
       {"no per-user store: beside the executable after all", "", beside, "", ReadOnly, beside},
   };
