@@ -1,7 +1,8 @@
 # Where `cmake --install` (and the Debian packaging) puts things, by the GNU
 # directory names. Two components, so a server can take the runner and the
 # monitor without Qt:
-#   headless  iptv-headless, iptv-monitor and their manual pages
+#   headless  iptv-headless, iptv-monitor, their manual pages and the
+#             service template iptv-headless@.service
 #   window    iptv-sender, its manual page, desktop entry, icons and metainfo
 # Tests, benchmarks and fuzz targets are never installed.
 include(GNUInstallDirs)
@@ -40,3 +41,9 @@ if(IPTV_WITH_WINDOW)
       RENAME ${IPTV_APP_ID}.png COMPONENT window)
   endforeach()
 endif()
+
+# The runner's service template (iptv-headless@NAME.service), for systemd.
+set(IPTV_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+  "where the systemd unit goes, relative to the install prefix unless absolute")
+install(FILES ${PROJECT_SOURCE_DIR}/data/iptv-headless@.service
+  DESTINATION ${IPTV_SYSTEMD_UNIT_DIR} COMPONENT headless)

@@ -11,6 +11,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,8 +23,10 @@
 #include "broadcast/udp_socket.h"
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
+#include "headless/journal_log.h"
 #include "headless/runner_files.h"
 #include "headless/send_reports.h"
+#include "headless/service_notify.h"
 #include "headless/status_server.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
@@ -153,12 +156,13 @@ class StderrPrompter : public Prompter {
     size_t start = 0;
     do {
       const size_t end = text.find('\n', start);
-      std::fprintf(stderr, "iptv-headless: %s\n", text.substr(start, end - start).c_str());
+      std::fprintf(LogTo(LogPriority::Warning), "iptv-headless: %s\n", text.substr(start, end - start).c_str());
       start = end == std::string::npos ? end : end + 1;
     } while (start != std::string::npos);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
-    std::fprintf(stderr, "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(), text.c_str());
+    std::fprintf(LogTo(LogPriority::Warning), "iptv-headless: %s: %s (answered Cancel)\n", caption.c_str(),
+                 text.c_str());
     return false;
   }
 };
@@ -253,7 +257,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
   if (sigFd < 0) {
-    std::fprintf(stderr, "iptv-headless: cannot take signals: %s\n", std::strerror(errno));
+    std::fprintf(LogTo(LogPriority::Error), "iptv-headless: cannot take signals: %s\n", std::strerror(errno));
     return 1;
   }
 
@@ -261,7 +265,8 @@ int main(int argc, char** argv) {
     CRegistryValue store;
     const InterfaceStartup startup = StartupInterfaceSelection(store);  // sets g_dwSendAddr
     if (!startup.notOffered.empty())
-      std::fprintf(stderr, "iptv-headless: the stored send interface %s is not here; sending through Default\n",
+      std::fprintf(LogTo(LogPriority::Warning),
+                   "iptv-headless: the stored send interface %s is not here; sending through Default\n",
                    startup.notOffered.c_str());
   } else if (interface == DEFAULT_INTERFACE_ITEM) {
     g_dwSendAddr = 0;
@@ -287,7 +292,7 @@ int main(int argc, char** argv) {
   const LoadOutcome start =
       editor.LoadAtStartup(allowIncomplete ? LoadPolicy::PublishWhatWasRead : LoadPolicy::PublishOnlyComplete);
   if (!start.published) {
-    std::fprintf(stderr,
+    std::fprintf(LogTo(LogPriority::Error),
                  "iptv-headless: not started: %s; fix the file, or start with --allow-incomplete to broadcast what "
                  "could be read\n",
                  start.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
@@ -297,11 +302,12 @@ int main(int argc, char** argv) {
 
   StatusServer statusServer(editor.m_nSendRate);
   if (std::string why; !statusListen.empty() && !statusServer.Start(statusListen, &why)) {
-    std::fprintf(stderr, "iptv-headless: not started: --status-listen: %s\n", why.c_str());
+    std::fprintf(LogTo(LogPriority::Error), "iptv-headless: not started: --status-listen: %s\n", why.c_str());
     return 1;
   }
   if (std::string why; listenBack && !statusServer.StartListenBack(g_dwSendAddr, &why))
-    std::fprintf(stderr, "iptv-headless: listen-back not started: %s; the broadcast goes on\n", why.c_str());
+    std::fprintf(LogTo(LogPriority::Warning), "iptv-headless: listen-back not started: %s; the broadcast goes on\n",
+                 why.c_str());
 
   UdpSocket socket;
   MonotonicPause pause;
@@ -312,17 +318,28 @@ int main(int argc, char** argv) {
   loop.SetSendReportSink(&sendReports);
   editor.SetChangeHook([&loop] { loop.Wake(); });
   loop.Start(g_dwSendAddr);
+  // Under systemd: ready once the first packet went out, status, watchdog.
+  NotifySocket notify = NotifySocket::FromEnvironment();
+  ServiceReport service(WatchdogIntervalMs());
 
   ChangeFilter filter;
   auto flush = [&] {
     std::string out;
     const std::vector<LogQueue::Entry> batch = lines.Take();
     statusServer.Take(batch);
-    for (const LogQueue::Entry& e : batch)
+    const int64_t now = MonotonicMs();
+    for (const LogQueue::Entry& e : batch) {
+      service.Cycle(e.fields, now);
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
+    }
     if (!out.empty()) WriteAll(out);
     const std::string reports = sendReports.TakeText("iptv-headless");
-    if (!reports.empty()) std::fputs(reports.c_str(), stderr);
+    for (size_t from = 0; from < reports.size();) {
+      const size_t end = std::min(reports.find('\n', from), reports.size());
+      std::fprintf(LogTo(LogPriority::Warning), "%s\n", reports.substr(from, end - from).c_str());
+      from = end + 1;
+    }
+    notify.Send(service.Poll(now, static_cast<int>(editor.Rows().size()), editor.m_nSendRate.load()));
   };
 
   int status = 0;
@@ -336,7 +353,7 @@ int main(int argc, char** argv) {
       if (errno == EINTR) continue;
       // The runner can no longer be stopped by its signals: end the
       // broadcast and say so, with a status a supervisor reads as a failure.
-      std::fprintf(stderr, "iptv-headless: waiting for signals failed: %s\n", std::strerror(errno));
+      std::fprintf(LogTo(LogPriority::Error), "iptv-headless: waiting for signals failed: %s\n", std::strerror(errno));
       status = 1;
       break;
     }
@@ -360,10 +377,14 @@ int main(int argc, char** argv) {
         case SIGHUP: {
           const LoadOutcome reload = editor.ReloadConfig(LoadPolicy::PublishOnlyComplete);
           if (!reload.published) {
-            std::fprintf(stderr,
+            service.Failure("reload refused");
+            std::fprintf(LogTo(LogPriority::Warning),
                          "iptv-headless: reload refused: %s; the list on the air stays as it was (%d programs)\n",
                          reload.problem.empty() ? (configPath + " could not be read in full (see above)").c_str()
                                                 : reload.problem.c_str(),
+                         static_cast<int>(editor.Rows().size()));
+          } else {
+            std::fprintf(LogTo(LogPriority::Notice), "iptv-headless: reloaded %s: %d programs\n", configPath.c_str(),
                          static_cast<int>(editor.Rows().size()));
           }
           break;
@@ -376,10 +397,12 @@ int main(int argc, char** argv) {
       }
     }
   }
+  notify.Send("STOPPING=1");
   loop.Stop();
   flush();
   if (lines.Dropped() != 0)
-    std::fprintf(stderr, "iptv-headless: %llu log lines dropped while standard output was blocked\n",
+    std::fprintf(LogTo(LogPriority::Warning),
+                 "iptv-headless: %llu log lines dropped while standard output was blocked\n",
                  static_cast<unsigned long long>(lines.Dropped()));
   close(sigFd);
   return status;

@@ -6,6 +6,7 @@
 
 #include "broadcast/section_encoder.h"
 #include "editing/program_editor.h"
+#include "headless/journal_log.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ SaveResult RunnerStateFile::Save(const AirRecord& record) {
     m_told = false;
   } else if (!m_told) {
     m_told = true;
-    std::fprintf(stderr,
+    std::fprintf(LogTo(LogPriority::Warning),
                  "iptv-headless: the state file cannot be written (%s); after a restart a list edited meanwhile may "
                  "not reach receivers that hold the version last on the air\n",
                  result.error.c_str());

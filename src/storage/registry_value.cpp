@@ -149,19 +149,10 @@ int CRegistryValue::ReadString(RegistryRoot, const char* keyPath, const char* va
 bool CRegistryValue::WriteString(RegistryRoot, const char* keyPath, const char* valueName, const std::string& text) {
   m_dwType = REG_SZ_TYPE;
   m_dwSize = REGISTRY_READ_LIMIT;
-  const auto parts = KeyComponents(keyPath);
-  if (!parts || valueName == nullptr || !SafeName(valueName) || !MakeBase(m_base)) return false;
-
-  std::string dir = m_base;
-  for (const std::string& part : *parts) {
-    auto entry = FindEntry(dir, part, EntryKind::Directory);
-    if (!entry) {
-      if (::mkdir((dir + "/" + part).c_str(), 0700) != 0 && errno != EEXIST) return false;
-      entry = FindEntry(dir, part, EntryKind::Directory);  // another writer may have won the race
-      if (!entry) return false;
-    }
-    dir += "/" + *entry;
-  }
+  if (valueName == nullptr || !SafeName(valueName)) return false;
+  const std::optional<std::string> key = KeyDirectory(RegistryRoot::CurrentUser, keyPath);
+  if (!key) return false;
+  const std::string& dir = *key;
   const std::string name = FindEntry(dir, valueName, EntryKind::File).value_or(valueName);
 
   std::string temp = dir + "/." + name + ".XXXXXX";
@@ -176,6 +167,22 @@ bool CRegistryValue::WriteString(RegistryRoot, const char* keyPath, const char* 
   }
   SyncDirectory(dir);
   return true;
+}
+
+std::optional<std::string> CRegistryValue::KeyDirectory(RegistryRoot, const char* keyPath) {
+  const auto parts = KeyComponents(keyPath);
+  if (!parts || !MakeBase(m_base)) return std::nullopt;
+  std::string dir = m_base;
+  for (const std::string& part : *parts) {
+    auto entry = FindEntry(dir, part, EntryKind::Directory);
+    if (!entry) {
+      if (::mkdir((dir + "/" + part).c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+      entry = FindEntry(dir, part, EntryKind::Directory);  // another writer may have won the race
+      if (!entry) return std::nullopt;
+    }
+    dir += "/" + *entry;
+  }
+  return dir;
 }
 
 std::string RegistryStoreLocation() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 enum class RegistryRoot { CurrentUser };
@@ -39,6 +40,9 @@ class CRegistryValue {
   // leaves the old text or the new, never a torn one. False when nothing
   // was written; callers may ignore it.
   bool WriteString(RegistryRoot root, const char* keyPath, const char* valueName, const std::string& text);
+  // The key's directory, made with its missing parents when it is not
+  // there (an existing spelling is kept); nullopt when it cannot be had.
+  std::optional<std::string> KeyDirectory(RegistryRoot root, const char* keyPath);
 
   // Set to text type and the 256-byte capacity at the start of every
   // operation; after a successful read m_dwSize holds the bytes read.

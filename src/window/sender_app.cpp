@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "broadcast/udp_socket.h"
-#include "storage/config_file.h"
+#include "storage/config_location.h"
 #include "window/dialog_units.h"
 #include "window/qt_prompter.h"
 #include "window/sender_dlg.h"
@@ -22,7 +22,7 @@ bool CSenderApp::InitInstance() {
   }
 
   QtPrompter prompter;
-  CSenderDlg dlg(ConfigPathBesideExecutable(), prompter);
+  CSenderDlg dlg(WindowConfigPath(m_configPath), prompter);
   prompter.SetOwner(&dlg);
   dlg.exec();
   prompter.SetOwner(nullptr);

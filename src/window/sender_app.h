@@ -2,6 +2,8 @@
 // runs the main window modally; the process ends when the window closes.
 #pragma once
 
+#include <string>
+
 class Prompter;
 
 class CSenderApp {
@@ -14,4 +16,6 @@ class CSenderApp {
   // message goes (none: a message box without an owner).
   bool (*m_socketsAvailable)() = nullptr;
   Prompter* m_startupPrompter = nullptr;
+  // The --config path; empty: the usual places (storage/config_location.h).
+  std::string m_configPath;
 };

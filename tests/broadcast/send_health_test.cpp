@@ -102,7 +102,8 @@ TEST(SendHealthInTheLoop, AFailingAirIsToldOnceWithItsReasonAndItsRecoveryOnce) 
   EXPECT_EQ(got[0], (SendReport{Kind::Failing, ENODEV, 0, 0}));
   EXPECT_EQ(got[1].kind, Kind::Recovered);
   EXPECT_GE(got[1].failedPackets, 3u * 20);
-  EXPECT_EQ(got[1].failedPackets % 3, 0u) << "whole sections of three packets";
+  // The switch may come in the middle of a section, so the count need not be
+  // a whole number of sections.
   // The lines are as they always were: the failures show as -3.
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[1], "play list:update,section(00):1,1,len:468,sent:-3,\r\n");
