@@ -20,10 +20,12 @@
 #include "broadcast/udp_socket.h"
 #include "editing/form.h"
 #include "editing/program_editor.h"
+#include "monitor/listen_back.h"
 #include "storage/air_record.h"
 #include "table/prompter.h"
 
 class CIpAddressCtrl;
+class ListenBackPanel;
 class LogPane;
 class ProgramListModel;
 class QCheckBox;
@@ -118,6 +120,9 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   QCheckBox* m_orderByNumber = nullptr;
   QComboBox* m_InterfaceList = nullptr;
   QCheckBox* m_hd = nullptr;
+  // What receivers get, heard back on a thread of its own.
+  ListenBack m_listenBack;
+  ListenBackPanel* m_listenBackPanel = nullptr;
 
   // The broadcast; declared last so that it stops before anything it uses
   // goes away.
