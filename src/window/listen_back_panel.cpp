@@ -84,9 +84,9 @@ ListenBackPanel::ListenBackPanel(ListenBack& listenBack, ProgramEditor& editor, 
 
   for (QObject* w : watched) {
     if (auto* edit = qobject_cast<QLineEdit*>(w))
-      connect(edit, &QLineEdit::textChanged, this, &ListenBackPanel::ScheduleForm);
+      connect(edit, &QLineEdit::textChanged, this, &ListenBackPanel::RefreshForm);
     else if (auto* button = qobject_cast<QAbstractButton*>(w))
-      connect(button, &QAbstractButton::toggled, this, &ListenBackPanel::ScheduleForm);
+      connect(button, &QAbstractButton::toggled, this, &ListenBackPanel::RefreshForm);
   }
   // A changed table shows at once, not at the next tick.
   connect(&m_model, &QAbstractItemModel::modelReset, this,
@@ -114,17 +114,6 @@ void ListenBackPanel::Show(QLabel* label, const QString& text, bool alarm) {
     label->setProperty("alarm", alarm);
     label->setStyleSheet(alarm ? QStringLiteral("color: #C00000; font-weight: bold;") : QString());
   }
-}
-
-void ListenBackPanel::ScheduleForm() {
-  if (m_formScheduled) return;
-  m_formScheduled = true;
-  // After the event that changed a field has run its course (a click that
-  // chose a row fills the form first).
-  QTimer::singleShot(0, this, [this] {
-    m_formScheduled = false;
-    RefreshForm();
-  });
 }
 
 void ListenBackPanel::Refresh() {

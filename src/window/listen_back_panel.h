@@ -51,7 +51,6 @@ class ListenBackPanel : public QGroupBox {
 
  private:
   void RefreshForm();
-  void ScheduleForm();
   static void Show(QLabel* label, const QString& text, bool alarm);
 
   ListenBack& m_listenBack;
@@ -67,7 +66,6 @@ class ListenBackPanel : public QGroupBox {
   QProgressBar* m_bar = nullptr;
   QLabel* m_formFit = nullptr;
   QTimer* m_timer = nullptr;
-  bool m_formScheduled = false;
   std::string m_formKey;  // the inputs of the preview shown
 
   // What the last refresh compared, to redo the comparison only on a change.
