@@ -133,7 +133,8 @@ void PlayListMonitor::Feed(const uint8_t* data, size_t size, int64_t arrivalNs, 
       next = (next + 1) % v.size();
     };
     keep(m_all, m_allNext, us);
-    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous()) keep(m_within, m_withinNext, us);
+    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous())
+      keep(m_within, m_withinNext, us);
   }
   m_lastArrival = arrivalNs;
 }
@@ -221,11 +222,10 @@ std::string FormatEventText(const MonitorEvent& e) {
         e.sectionNumber, e.version, from.c_str(), e.version);
   if (e.expected) return "";
   if (!e.decoded)
-    return StringPrintf(
-        "another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
-        from.c_str(), e.sources);
-  return StringPrintf("another source sends to the group: %s (%d sources now); its sections are kept apart",
-                      from.c_str(), e.sources);
+    return StringPrintf("another source sends to the group: %s (%d sources now), not the expected one: counted, not decoded",
+                  from.c_str(), e.sources);
+  return StringPrintf("another source sends to the group: %s (%d sources now); its sections are kept apart", from.c_str(),
+                e.sources);
 }
 
 std::vector<CheckFailure> FailedChecks(const MonitorCounters& c) {
@@ -358,15 +358,14 @@ std::string TimeText(const DecodedTime& t) {
 }  // namespace
 
 std::string FormatPlayListTable(const PlayList& l) {
-  std::string out =
-      StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version, l.sections,
-                   l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
-                   TimeText(l.time).c_str(), FormatSourceAddress(l.source).c_str());
+  std::string out = StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version,
+                           l.sections, l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
+                           TimeText(l.time).c_str(), FormatSourceAddress(l.source).c_str());
   if (l.programs.empty()) return out;
   out += "  Number  Group  Multicast         Port  HD  Name\n";
   for (const DecodedProgram& p : l.programs) {
-    out += StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort,
-                        p.bHD);
+    out +=
+        StringPrintf("  %6u  %5u  %-15s  %5u  %2u  ", p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort, p.bHD);
     // A name is bytes from the air: a line break or an escape sequence in it
     // must not make a row of its own or reach the terminal.
     out += EscapeForTerminal(p.name);
@@ -384,8 +383,8 @@ std::string FormatPlayListJson(const PlayList& l) {
   out += ",\"programs\":[";
   for (size_t i = 0; i < l.programs.size(); ++i) {
     const DecodedProgram& p = l.programs[i];
-    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "",
-                        p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
+    out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "", p.nNumber,
+                  p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
     AppendJsonString(out, p.name);
     if (!IsUtf8(p.name)) {
       out += ",\"name_hex\":\"";
@@ -445,12 +444,12 @@ std::string FormatCountersText(const MonitorCounters& c) {
   out += '\n';
   for (const SourceSeen& s : c.sources) {
     out += StringPrintf("source %s%s: datagrams %llu, play lists %llu, conflicts %llu, versions",
-                        FormatSourceAddress(s.address).c_str(),
-                        IsExpected(c, s) ? " (expected)"
-                        : s.decoded      ? ""
-                                         : " (not decoded)",
-                        static_cast<unsigned long long>(s.datagrams), static_cast<unsigned long long>(s.playLists),
-                        static_cast<unsigned long long>(s.conflicts));
+                  FormatSourceAddress(s.address).c_str(),
+                  IsExpected(c, s) ? " (expected)"
+                  : s.decoded      ? ""
+                                   : " (not decoded)",
+                  static_cast<unsigned long long>(s.datagrams), static_cast<unsigned long long>(s.playLists),
+                  static_cast<unsigned long long>(s.conflicts));
     out += s.versions.empty() ? " -" : " " + VersionList(s.versions, " ");
     out += '\n';
   }
@@ -459,8 +458,7 @@ std::string FormatCountersText(const MonitorCounters& c) {
 
 std::string FormatCountersJson(const MonitorCounters& c) {
   std::string out = "{";
-  for (const Field& f : Fields(c))
-    out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
+  for (const Field& f : Fields(c)) out += StringPrintf("\"%s\":%llu,", f.name, static_cast<unsigned long long>(f.value));
   out += "\"versions\":[" + VersionList(c.versions, ",") + "],\"sources\":[";
   for (size_t i = 0; i < c.sources.size(); ++i) {
     const SourceSeen& s = c.sources[i];
@@ -479,6 +477,6 @@ std::string FormatCountersJson(const MonitorCounters& c) {
 }
 
 std::string FormatSpacingText(const char* what, const Spacing& s) {
-  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0,
-                      s.p10 / 1000.0, s.p90 / 1000.0);
+  return StringPrintf("%s: n=%zu median=%.3f ms p10=%.3f ms p90=%.3f ms\n", what, s.count, s.median / 1000.0, s.p10 / 1000.0,
+                s.p90 / 1000.0);
 }

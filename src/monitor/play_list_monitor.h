@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/wire_format.h"
 #include "monitor/section_decoder.h"
 #include "monitor/ts_reassembler.h"
-#include "wire/wire_format.h"
 
 struct PlayList {
   uint8_t version = 0;
