@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "broadcast/section_encoder.h"
+#include "editing/edit_budget.h"
 #include "text/string_printf.h"
 
 namespace {
@@ -288,16 +289,8 @@ bool ProgramEditor::TextsAcceptable() {
 }
 
 bool ProgramEditor::StillFits(const std::vector<ProgramEntry>& changed, int currentCount) {
-  std::vector<ProgramEntry> after = changed;
-  const int count = static_cast<int>(after.size());
-  if (m_bOrderByNumber != 0) SortByNumber(after.data(), count);
-  int leftAfter = 0;
-  if (PlayListFits(after.data(), count, &leftAfter)) return true;
-  // A list that is already too long (a loaded file) may still be edited,
-  // as long as the edit leaves no further program off the air.
-  int leftBefore = 0;
-  PlayListFits(g_Programs, currentCount, &leftBefore);
-  if (leftAfter <= leftBefore) return true;
+  // The same rule the form's budget shows before the click.
+  if (ChangeFits(changed, g_Programs, currentCount, m_bOrderByNumber != 0)) return true;
   m_prompter.ShowMessage(
       StringPrintf("The play list is full: it must fit into %d sections of %d bytes. Shorten names "
                    "or remove programs first",

@@ -139,8 +139,14 @@ void PlayListMonitor::Feed(const uint8_t* data, size_t size, int64_t arrivalNs, 
   if (!m_keepArrivals || src->reassembler.Counters().packets == before) return;
   if (m_lastArrival >= 0) {
     const double us = static_cast<double>(arrivalNs - m_lastArrival) / 1000.0;
-    m_all.push_back(us);
-    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous()) m_within.push_back(us);
+    const auto keep = [this](std::vector<double>& v, size_t& next, double value) {
+      if (v.size() < m_arrivalLimit) return v.push_back(value);
+      v[next] = value;
+      next = (next + 1) % v.size();
+    };
+    keep(m_all, m_allNext, us);
+    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous())
+      keep(m_within, m_withinNext, us);
   }
   m_lastArrival = arrivalNs;
 }
@@ -166,6 +172,7 @@ void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
     ++m_badSections;
     return;
   }
+  if (m_sections) m_sections(s, src.seen.address);
   std::vector<int>& versions = src.seen.versions;
   if ((versions.empty() || versions.back() != s.version) && versions.size() < kMaxVersionsKept)
     versions.push_back(s.version);

@@ -9,6 +9,7 @@
 // section into the list of the first; it is counted and reported instead.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -136,8 +137,16 @@ class PlayListMonitor {
   // One datagram, with its arrival on the monotonic clock in nanoseconds
   // and the address it came from (network byte order).
   void Feed(const uint8_t* data, size_t size, int64_t arrivalNs = 0, uint32_t source = 0);
-  // When on, the arrival spacings are kept for Stats().
-  void KeepArrivals(bool on) { m_keepArrivals = on; }
+  // When on, the arrival spacings are kept for Stats(): all of them, or the
+  // latest `limit` of each kind, for a receiver that runs for days.
+  void KeepArrivals(bool on, size_t limit = SIZE_MAX) {
+    m_keepArrivals = on;
+    m_arrivalLimit = limit == 0 ? 1 : limit;
+  }
+  // Every section that decoded whole, with its source, before it goes to
+  // the source's collection.
+  using SectionSink = std::function<void(const DecodedSection&, uint32_t source)>;
+  void OnSections(SectionSink sink) { m_sections = std::move(sink); }
   // Decodes the datagrams of this source only; the others are counted and
   // reported. Call before the first Feed.
   void ExpectSource(uint32_t address) { m_expected = address; }
@@ -164,8 +173,11 @@ class PlayListMonitor {
   uint64_t m_unlisted = 0;
   uint64_t m_crcErrors = 0, m_badSections = 0, m_playLists = 0, m_conflicts = 0;
   bool m_keepArrivals = false;
+  size_t m_arrivalLimit = SIZE_MAX;
   int64_t m_lastArrival = -1;
   std::vector<double> m_within, m_all;
+  size_t m_withinNext = 0, m_allNext = 0;  // where the next one goes once the limit is reached
+  SectionSink m_sections;
 };
 
 // Names are bytes as sent: any code page, any control byte. These make them

@@ -1,5 +1,7 @@
 #include "window/program_list_model.h"
 
+#include <QColor>
+
 namespace {
 
 struct Column {
@@ -25,6 +27,12 @@ void ProgramListModel::SetRows(const std::vector<RowTexts>& rows) {
   endResetModel();
 }
 
+void ProgramListModel::SetAirMarks(const std::vector<uint8_t>& marks) {
+  if (marks == m_airMarks) return;
+  m_airMarks = marks;
+  if (!m_rows.empty()) Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, PROGRAM_LIST_COLUMNS - 1));
+}
+
 int ProgramListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
@@ -38,6 +46,14 @@ QVariant ProgramListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole)
     return QString::fromUtf8(m_rows[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())]);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ColumnAlignment(index.column()));
+  const size_t row = static_cast<size_t>(index.row());
+  const int mark = row < m_airMarks.size() ? m_airMarks[row] : 0;
+  if (role == AirRole) return mark;
+  if (mark == 0) return {};
+  if (role == Qt::ForegroundRole) return mark == 1 ? QColor(0xC0, 0x00, 0x00) : QColor(0x80, 0x80, 0x80);
+  if (role == Qt::ToolTipRole)
+    return mark == 1 ? QStringLiteral("Not on the air: left out, the six sections are full")
+                     : QStringLiteral("Not on the air: not received yet");
   return {};
 }
 

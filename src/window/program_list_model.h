@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <cstdint>
 #include <vector>
 
 #include "table/program_table.h"
@@ -18,6 +19,12 @@ class ProgramListModel : public QAbstractTableModel {
 
   void SetRows(const std::vector<RowTexts>& rows);
 
+  // How each row stands on the air (the listen-back's marks): 0 on the air,
+  // 1 left out of the play list, 2 not received yet. The cell texts stay as
+  // they are; a row not on the air shows in another colour with a tip.
+  static constexpr int AirRole = Qt::UserRole + 1;
+  void SetAirMarks(const std::vector<uint8_t>& marks);
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -25,4 +32,5 @@ class ProgramListModel : public QAbstractTableModel {
 
  private:
   std::vector<RowTexts> m_rows;
+  std::vector<uint8_t> m_airMarks;  // may be shorter than the rows: the rest count as on the air
 };

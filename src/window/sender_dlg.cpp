@@ -25,6 +25,7 @@
 #include "window/air_status.h"
 #include "window/dialog_units.h"
 #include "window/ip_address_edit.h"
+#include "window/listen_back_panel.h"
 #include "window/log_pane.h"
 #include "window/program_icon.h"
 #include "window/program_list_model.h"
@@ -110,6 +111,8 @@ CSenderDlg::CSenderDlg(std::string configPath, Prompter& prompter, QWidget* pare
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   CreateControls();
+  m_listenBackPanel = new ListenBackPanel(m_listenBack, m_editor, *this, *m_programModel,
+                                          {m_nameEdit, m_numberEdit, m_orderByNumber}, this);
   m_logPane = std::make_unique<LogPane>(m_log, m_stopPrint);
   // Whether the air goes out, below the interface choice.
   m_airStatus = std::make_unique<AirStatus>(this, DialogUnits(font()).Rect(483, 230, 86, 64), m_logPane.get());
@@ -279,6 +282,7 @@ bool CSenderDlg::OnInitDialog() {
     // the window runs, so no box holds the air back.
     m_editor.LoadAtStartup(/*holdNotice=*/true);
     m_loop.Start(g_dwSendAddr);
+    m_listenBack.Start(g_dwSendAddr);
     QTimer::singleShot(0, this, [this] { m_editor.ShowHeldNotice(); });
   }
   m_bInitDone = true;
@@ -313,7 +317,10 @@ bool CSenderDlg::OnInitDialog() {
   return true;
 }
 
-void CSenderDlg::AppendLog(const char* line, const CycleFields& fields) { m_logPane->AppendLog(line, fields); }
+void CSenderDlg::AppendLog(const char* line, const CycleFields& fields) {
+  m_listenBackPanel->OnCycle(fields);
+  m_logPane->AppendLog(line, fields);
+}
 
 QLineEdit* CSenderDlg::EditFor(FormField field) const {
   switch (field) {
@@ -387,6 +394,7 @@ void CSenderDlg::OnExit() {
 void CSenderDlg::done(int result) {
   QDialog::done(result);  // hides the window and ends its modal run
   m_loop.Stop();
+  m_listenBack.Stop();
 }
 
 void CSenderDlg::OnInterfaceSelChange(int index) {

@@ -20,11 +20,13 @@
 #include "broadcast/udp_socket.h"
 #include "editing/form.h"
 #include "editing/program_editor.h"
+#include "monitor/listen_back.h"
 #include "storage/air_record.h"
 #include "table/prompter.h"
 
 class AirStatus;
 class CIpAddressCtrl;
+class ListenBackPanel;
 class LogPane;
 class ProgramListModel;
 class QCheckBox;
@@ -120,6 +122,9 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   QCheckBox* m_orderByNumber = nullptr;
   QComboBox* m_InterfaceList = nullptr;
   QCheckBox* m_hd = nullptr;
+  // What receivers get, heard back on a thread of its own.
+  ListenBack m_listenBack;
+  ListenBackPanel* m_listenBackPanel = nullptr;
 
   // The broadcast; declared last so that it stops before anything it uses
   // goes away.

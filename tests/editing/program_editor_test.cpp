@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "editing/edit_budget.h"
+
 namespace {
 
 constexpr uint32_t Addr(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
@@ -645,6 +647,55 @@ TEST_F(EditorTest, ThePlayListMustFitSixSections) {
   editor->OnModify();
   EXPECT_EQ(prompter.messages, std::vector<std::string>{full});
   EXPECT_EQ(editor->Rows()[36][2], "short");
+}
+
+// What the form's budget says before the click is what Add and Modify then
+// do: a preview of "fits" is accepted, any other is refused.
+TEST_F(EditorTest, ThePreviewBeforeTheClickIsWhatAddAndModifyDo) {
+  const std::string longName(127, 'L');
+  std::vector<ProgramEntry> full;  // 36 programs of 144 bytes fill six sections
+  for (int i = 0; i < 36; ++i) full.push_back(Entry(i + 1, longName, "224.5.5." + std::to_string(i + 1)));
+  std::vector<ProgramEntry> over = full;  // 40 of them: a loaded list that does not fit
+  for (int i = 36; i < 40; ++i) over.push_back(Entry(i + 1, longName, "224.5.5." + std::to_string(i + 1)));
+  const struct {
+    const char* what;
+    const std::vector<ProgramEntry>* table;
+    std::string name;
+    uint32_t number;
+    int modifyRow;  // -1: Add
+    EditFit fit;
+  } cases[] = {
+      {"a long name into a full list", &full, longName, 100, -1, EditFit::Full},
+      {"a short name still fits", &full, "short", 100, -1, EditFit::Fits},
+      {"128 bytes are refused whatever the room", &full, std::string(128, 'x'), 100, -1, EditFit::NameTooLong},
+      {"a row of a full list keeping its room", &full, longName, 1, 0, EditFit::Fits},
+      {"a loaded list too long stays editable", &over, "x", 1, 0, EditFit::Fits},
+      {"but may lose no further program", &over, longName, 50, -1, EditFit::Full},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Place(*c.table);
+    prompter.Clear();
+    const int n = static_cast<int>(c.table->size());
+    const std::optional<int> row = c.modifyRow >= 0 ? std::optional<int>(c.modifyRow) : std::nullopt;
+    const EditPreview preview = PreviewEdits(g_Programs, n, c.name, c.number, row, true);
+    EXPECT_EQ(c.modifyRow >= 0 ? preview.modifyFit : preview.addFit, c.fit);
+    EXPECT_EQ(preview.now.programs, n);
+    EXPECT_EQ(preview.add.programs, n + 1);
+
+    Enter({c.number, c.name, Addr(224, 9, 9, 9)});
+    if (c.modifyRow >= 0) {
+      editor->OnClickProgramList(c.modifyRow);
+      form.texts[Index(FormField::Name)] = c.name;
+      form.texts[Index(FormField::Number)] = std::to_string(c.number);
+      editor->OnModify();
+      EXPECT_EQ(editor->Rows()[0][2] == c.name, c.fit == EditFit::Fits);
+    } else {
+      editor->OnAdd();
+      EXPECT_EQ(static_cast<int>(editor->Rows().size()), c.fit == EditFit::Fits ? n + 1 : n);
+    }
+    EXPECT_EQ(prompter.messages.empty(), c.fit == EditFit::Fits);
+  }
 }
 
 TEST_F(EditorTest, AnOverlongLoadedListIsKeptAndStaysEditable) {

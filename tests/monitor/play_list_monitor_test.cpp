@@ -394,6 +394,21 @@ TEST(PlayListMonitor, ArrivalSpacingWithinSectionsLeavesOutSectionStarts) {
   EXPECT_EQ(h.m.AllPackets().p90, 60'000.0);
 }
 
+// A receiver that runs for days keeps the latest spacings only.
+TEST(PlayListMonitor, KeptArrivalsStayWithinTheirLimit) {
+  const std::vector<ProgramEntry> table = Table(1);  // one packet a section
+  Harness h;
+  h.m.KeepArrivals(true, 4);
+  const Bytes section = AirSections(table, 0)[0];
+  int64_t t = 0;
+  for (int i = 0; i < 30; ++i) {
+    t += i < 20 ? 50'000'000 : 10'000'000;
+    for (const Bytes& p : h.Packets(section)) h.m.Feed(p.data(), p.size(), t);
+  }
+  EXPECT_EQ(h.m.AllPackets().count, 4u);
+  EXPECT_EQ(h.m.AllPackets().p90, 10'000.0);
+}
+
 TEST(PlayListMonitor, PrintedForms) {
   PlayList l;
   l.version = 5;
