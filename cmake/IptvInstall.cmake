@@ -1,7 +1,7 @@
 # Where `cmake --install` (and the Debian packaging) puts things, by the GNU
 # directory names. Two components, so a server can take the runner and the
 # monitor without Qt:
-#   headless  iptv-headless, iptv-monitor and their manual pages
+#   headless  iptv-headless, iptv-monitor, iptv-list and their manual pages
 #   window    iptv-sender, its manual page, desktop entry, icons and metainfo
 # Tests, benchmarks and fuzz targets are never installed.
 include(GNUInstallDirs)
@@ -16,9 +16,10 @@ function(iptv_install_man page component)
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endfunction()
 
-install(TARGETS iptv-headless iptv-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT headless)
+install(TARGETS iptv-headless iptv-monitor iptv-list RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT headless)
 iptv_install_man(iptv-headless.1 headless)
 iptv_install_man(iptv-monitor.1 headless)
+iptv_install_man(iptv-list.1 headless)
 
 if(IPTV_WITH_WINDOW)
   install(TARGETS iptv-sender RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
