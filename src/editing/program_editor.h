@@ -146,6 +146,10 @@ class ProgramEditor {
   // bSave, rewrites the config file from the rows.
   void RefreshList(int count, bool bSave);
 
+  const std::string& ConfigPath() const { return m_configPath; }
+  // Where the editor's messages and questions go.
+  Prompter& MessagePrompter() const { return m_prompter; }
+
   // The program list's rows; Rows().size() is the number of programs.
   const std::vector<RowTexts>& Rows() const { return m_rows; }
 
