@@ -1,8 +1,8 @@
 # Where `cmake --install` (and the Debian packaging) puts things, by the GNU
 # directory names. Two components, so a server can take the runner and the
 # monitor without Qt:
-#   headless  iptv-headless, iptv-monitor, their manual pages and the
-#             service template iptv-headless@.service
+#   headless  iptv-headless, iptv-monitor, iptv-list, their manual pages and
+#             the service template iptv-headless@.service
 #   window    iptv-sender, its manual page, desktop entry, icons and metainfo
 # Tests, benchmarks and fuzz targets are never installed.
 include(GNUInstallDirs)
@@ -17,9 +17,10 @@ function(iptv_install_man page component)
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endfunction()
 
-install(TARGETS iptv-headless iptv-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT headless)
+install(TARGETS iptv-headless iptv-monitor iptv-list RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT headless)
 iptv_install_man(iptv-headless.1 headless)
 iptv_install_man(iptv-monitor.1 headless)
+iptv_install_man(iptv-list.1 headless)
 
 if(IPTV_WITH_WINDOW)
   install(TARGETS iptv-sender RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)

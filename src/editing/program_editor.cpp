@@ -262,56 +262,113 @@ void ProgramEditor::OnClickProgramList(int row) {
 }
 
 ProgramEntry ProgramEditor::EntryFromForm(const std::string& addressText) const {
-  ProgramEntry e{};
+  ProgramEntry e = EntryFor({m_nNumber, m_strName, m_strNote, std::nullopt, m_nPort, m_nGroup, m_form.HdChecked()});
   CopyField(e.szMulticast, addressText);
-  e.nPort = static_cast<int32_t>(m_nPort);
-  CopyField(e.szNote, m_strNote);
-  e.nNumber = static_cast<int32_t>(m_nNumber);
-  CopyField(e.szName, m_strName);
-  e.nGroup = static_cast<int32_t>(m_nGroup);
-  e.bHD = m_form.HdChecked() ? 1 : 0;
   return e;
 }
 
-bool ProgramEditor::TextsAcceptable() {
-  const std::pair<const char*, const std::string*> texts[] = {{"Name", &m_strName}, {"Remark", &m_strNote}};
+namespace {
+
+// A name or remark the table or the file cannot hold.
+std::optional<std::string> TextsRefusal(const std::string& name, const std::string& note) {
+  const std::pair<const char*, const std::string*> texts[] = {{"Name", &name}, {"Remark", &note}};
   for (const auto& [label, text] : texts) {
     if (text->find_first_of(":\r\n") != std::string::npos) {
-      m_prompter.ShowMessage(StringPrintf("%s must not contain ':' or a line break", label));
-      return false;
+      return StringPrintf("%s must not contain ':' or a line break", label);
     }
-    if (text->size() > kMaxTextBytes) {
-      m_prompter.ShowMessage(StringPrintf("%s is too long: at most %zu bytes", label, kMaxTextBytes));
-      return false;
-    }
+    if (text->size() > kMaxTextBytes) return StringPrintf("%s is too long: at most %zu bytes", label, kMaxTextBytes);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool ProgramEditor::TextsAcceptable() {
+  if (const auto refusal = TextsRefusal(m_strName, m_strNote)) {
+    m_prompter.ShowMessage(*refusal);
+    return false;
   }
   return true;
 }
 
-bool ProgramEditor::StillFits(const std::vector<ProgramEntry>& changed, int currentCount) {
+std::optional<std::string> ProgramEditor::FitRefusal(const std::vector<ProgramEntry>& changed, int currentCount) const {
   // The same rule the form's budget shows before the click.
-  if (ChangeFits(changed, g_Programs, currentCount, m_bOrderByNumber != 0)) return true;
-  m_prompter.ShowMessage(
-      StringPrintf("The play list is full: it must fit into %d sections of %d bytes. Shorten names "
-                   "or remove programs first",
-                   MAX_SECTIONS, SECTION_SIZE));
-  return false;
+  if (ChangeFits(changed, g_Programs, currentCount, m_bOrderByNumber != 0)) return std::nullopt;
+  return StringPrintf(
+      "The play list is full: it must fit into %d sections of %d bytes. Shorten names "
+      "or remove programs first",
+      MAX_SECTIONS, SECTION_SIZE);
+}
+
+bool ProgramEditor::StillFits(const std::vector<ProgramEntry>& changed, int currentCount) {
+  if (const auto refusal = FitRefusal(changed, currentCount)) {
+    m_prompter.ShowMessage(*refusal);
+    return false;
+  }
+  return true;
+}
+
+ProgramEntry ProgramEditor::EntryFor(const AddCandidate& program) {
+  ProgramEntry e{};
+  CopyField(e.szMulticast, program.address ? AddressText(*program.address) : std::string());
+  e.nPort = static_cast<int32_t>(program.port);
+  CopyField(e.szNote, program.note);
+  e.nNumber = static_cast<int32_t>(program.number);
+  CopyField(e.szName, program.name);
+  e.nGroup = static_cast<int32_t>(program.group);
+  e.bHD = program.hd ? 1 : 0;
+  return e;
+}
+
+std::optional<std::string> ProgramEditor::AddRefusal(const AddCandidate& program,
+                                                     const std::vector<ProgramEntry>& pending) const {
+  if (program.number == 0) return std::string("Program number should be 1-65535");
+  if (!program.address) return StringPrintf("%s%s", "Multicast", "is empty");
+  const int n = static_cast<int>(m_rows.size());
+  if (n + static_cast<int>(pending.size()) >= MAX_PROGRAMS) {
+    return StringPrintf("%s:%d", "Multicast MAX", MAX_PROGRAMS);
+  }
+  if (auto refusal = TextsRefusal(program.name, program.note)) return refusal;
+  // The window thread is the only writer, so it reads the table unguarded.
+  std::vector<ProgramEntry> changed(g_Programs, g_Programs + n);
+  changed.insert(changed.end(), pending.begin(), pending.end());
+  changed.push_back(EntryFor(program));
+  return FitRefusal(changed, n);
+}
+
+const ProgramEntry* ProgramEditor::FirstSharing(const AddCandidate& program,
+                                                const std::vector<ProgramEntry>& pending) const {
+  const std::string address = program.address ? AddressText(*program.address) : std::string();
+  const int n = static_cast<int>(m_rows.size());
+  for (int i = 0; i < n; ++i)
+    if (SharesAddress(g_Programs[i], address, program.port)) return &g_Programs[i];
+  for (const ProgramEntry& e : pending)
+    if (SharesAddress(e, address, program.port)) return &e;
+  return nullptr;
+}
+
+void ProgramEditor::AddPrograms(const std::vector<ProgramEntry>& entries) {
+  if (entries.empty()) return;
+  const int n = static_cast<int>(m_rows.size());
+  const int count = std::min<int>(n + static_cast<int>(entries.size()), MAX_PROGRAMS);
+  uint8_t preStep;
+  {
+    std::lock_guard lock(g_TableGuard);
+    std::copy_n(entries.begin(), count - n, g_Programs + n);
+    preStep = RefreshLocked(count);
+  }
+  AnnounceEdit(preStep);
+  FinishRefresh(true);
 }
 
 void ProgramEditor::OnAdd() {
   UpdateData(true);  // a refused field leaves the members as they were; go on regardless
-  if (m_nNumber == 0) return m_prompter.ShowMessage("Program number should be 1-65535");
-  if (m_form.AddressBlank()) return m_prompter.ShowMessage(StringPrintf("%s%s", "Multicast", "is empty"));
+  AddCandidate program{m_nNumber, m_strName, m_strNote, std::nullopt, m_nPort, m_nGroup, m_form.HdChecked()};
+  if (!m_form.AddressBlank()) program.address = m_form.Address();
+  if (const auto refusal = AddRefusal(program, {})) return m_prompter.ShowMessage(*refusal);
+  const std::string address = AddressText(*program.address);
+  const ProgramEntry entry = EntryFor(program);
   const int n = static_cast<int>(m_rows.size());
-  if (n >= MAX_PROGRAMS) return m_prompter.ShowMessage(StringPrintf("%s:%d", "Multicast MAX", MAX_PROGRAMS));
-  if (!TextsAcceptable()) return;
-  const std::string address = AddressText(m_form.Address());
-  const ProgramEntry entry = EntryFromForm(address);
-
-  // The window thread is the only writer, so it reads the table unguarded.
-  std::vector<ProgramEntry> changed(g_Programs, g_Programs + n);
-  changed.push_back(entry);
-  if (!StillFits(changed, n)) return;
 
   for (int i = 0; i < n; ++i) {
     const ProgramEntry& e = g_Programs[i];

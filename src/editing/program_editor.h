@@ -59,6 +59,18 @@ std::string SilentAirNotice(const std::string& configPath);
 // ... and after a load of more programs than six sections hold.
 std::string NotBroadcastNotice(int leftOut, int count);
 
+// A program as Add takes it from the form, or from a row of an imported
+// file.
+struct AddCandidate {
+  uint32_t number = 0;
+  std::string name;
+  std::string note;
+  std::optional<uint32_t> address;  // host order, as the address control gives it; nullopt = blank
+  uint32_t port = 0;
+  uint32_t group = 0;
+  bool hd = false;
+};
+
 // What a load does with a file it could not take whole.
 enum class LoadPolicy {
   PublishWhatWasRead,   // the window: the list shows what could be read, as it always did
@@ -134,6 +146,10 @@ class ProgramEditor {
   // bSave, rewrites the config file from the rows.
   void RefreshList(int count, bool bSave);
 
+  const std::string& ConfigPath() const { return m_configPath; }
+  // Where the editor's messages and questions go.
+  Prompter& MessagePrompter() const { return m_prompter; }
+
   // The program list's rows; Rows().size() is the number of programs.
   const std::vector<RowTexts>& Rows() const { return m_rows; }
 
@@ -146,6 +162,20 @@ class ProgramEditor {
   void OnOrderOrRateChange();
   void OnReloadConfig();
   void OnForceUpdate();
+
+  // Add's tests that need no answer, in Add's order (number, address,
+  // capacity, texts, the play list's room), for a program that would follow
+  // the table's programs and then `pending`. The message of the first test
+  // that fails, or nullopt.
+  std::optional<std::string> AddRefusal(const AddCandidate& program, const std::vector<ProgramEntry>& pending) const;
+  // The first program of the table, then of `pending`, that shares the
+  // address and port with `program` (which must have an address), or null.
+  const ProgramEntry* FirstSharing(const AddCandidate& program, const std::vector<ProgramEntry>& pending) const;
+  // The table entry Add stores for `program`.
+  static ProgramEntry EntryFor(const AddCandidate& program);
+  // Appends `entries` as one edit: one refresh, one save, one new version.
+  // The caller has made Add's tests of each.
+  void AddPrograms(const std::vector<ProgramEntry>& entries);
 
  private:
   LoadOutcome LoadAndPublish(LoadPolicy policy, bool holdNotice = false);
@@ -166,6 +196,7 @@ class ProgramEditor {
   // Refuses a change that would leave more programs off the air; `changed`
   // is the table's programs with the change applied.
   bool StillFits(const std::vector<ProgramEntry>& changed, int currentCount);
+  std::optional<std::string> FitRefusal(const std::vector<ProgramEntry>& changed, int currentCount) const;
   ProgramEntry EntryFromForm(const std::string& addressText) const;
 
   FormView& m_form;

@@ -25,6 +25,7 @@
 #include "window/air_status.h"
 #include "window/dialog_units.h"
 #include "window/ip_address_edit.h"
+#include "window/list_exchange_menu.h"
 #include "window/listen_back_panel.h"
 #include "window/log_pane.h"
 #include "window/program_icon.h"
@@ -413,12 +414,14 @@ void CSenderDlg::OnSysCommand(unsigned nID) {
 
 void CSenderDlg::contextMenuEvent(QContextMenuEvent* event) {
   // The window's own menu, where the system menu would hold it elsewhere:
-  // the window commands, a separator, and the about entry.
+  // the window commands, the list's import and export, a separator, and the
+  // about entry.
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("windowMenu"));
   menu.setSeparatorsCollapsible(false);
   menu.addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
   menu.addAction(QStringLiteral("Close"), this, &CSenderDlg::reject);
+  AddListExchangeEntries(menu, this, m_editor);
   menu.addSeparator();
   QAction* about = menu.addAction(QString::fromUtf8("关于 Plexitor(&A)..."));
   about->setObjectName(QStringLiteral("aboutAction"));
