@@ -26,6 +26,7 @@
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
+#include "text/code_page.h"
 #include "text/string_printf.h"
 
 namespace {
@@ -51,6 +52,10 @@ const char kUsage[] =
     "                     else the config path with .onair appended)\n"
     "  --allow-incomplete start even when the file cannot be read in full, with what\n"
     "                     could be read (default: exit 1 with the reason)\n"
+    "  --codepage NAME    the code page of the names and remarks (GBK, CP936, BIG5,\n"
+    "                     UTF-8, ...; default: the locale's character set, UTF-8\n"
+    "                     in the C locale); a text cut to 127 bytes keeps whole\n"
+    "                     characters of it\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -73,7 +78,7 @@ const char kUsage[] =
     "option or address.\n";
 
 // Long options without a short form take values past the character range.
-enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete };
+enum : int { kOptConfig = 256, kOptInterface, kOptChangesOnly, kOptVersion, kOptCheck, kOptState, kOptAllowIncomplete, kOptCodePage };
 
 // One option a line: adding one is a line here and a case in main.
 // clang-format off
@@ -85,6 +90,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"check", no_argument, nullptr, kOptCheck},
                            {"state", required_argument, nullptr, kOptState},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
+                           {"codepage", required_argument, nullptr, kOptCodePage},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -162,6 +168,7 @@ int main(int argc, char** argv) {
   bool allowIncomplete = false;
   std::string statePath;
   opterr = 0;  // our own messages, each followed by the usage
+  SetHeadEndCodePage(CodePage::FromLocale());
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'h':
@@ -190,6 +197,9 @@ int main(int argc, char** argv) {
         break;
       case kOptAllowIncomplete:
         allowIncomplete = true;
+        break;
+      case kOptCodePage:
+        if (std::string why; !ApplyCodePageOption(optarg, &why)) return BadUsage(why);
         break;
       case ':':
         return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));

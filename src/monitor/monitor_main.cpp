@@ -23,6 +23,7 @@ std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop.store(true); }
 
 constexpr int kExpectSource = 0x100;  // long option only
+constexpr int kCodePage = 0x101;      // long option only
 
 void Usage(FILE* f) {
   std::fputs(
@@ -56,6 +57,9 @@ void Usage(FILE* f) {
       "  -T, --timestamps      print each packet's arrival time (monotonic clock,\n"
       "                        seconds), continuity counter, unit start flag and\n"
       "                        source address\n"
+      "      --codepage NAME   the code page the names are sent in (GBK, CP936, BIG5,\n"
+      "                        UTF-8, ...; default: the locale's character set,\n"
+      "                        UTF-8 in the C locale); they are printed as UTF-8\n"
       "  -h, --help            show this text and exit\n"
       "  -V, --version         show the version and exit\n"
       "\n"
@@ -66,8 +70,8 @@ void Usage(FILE* f) {
       "errors, transport errors, packets of other PIDs, the versions seen, conflicts,\n"
       "and every source seen with its datagrams and lists.\n"
       "Names are printed safely: in the table, control bytes and bytes that are not\n"
-      "UTF-8 as \\xNN and a backslash as \\\\; in JSON, a byte that is not UTF-8 as\n"
-      "\\u00NN (read as ISO 8859-1), with the exact bytes in \"name_hex\".\n"
+      "a character of the code page as \\xNN and a backslash as \\\\; in JSON, such a\n"
+      "byte as \\u00NN (read as ISO 8859-1), with the exact bytes in \"name_hex\".\n"
       "\n"
       "Checks, for a health probe: no CRC error, no continuity error, one source\n"
       "(the expected one when --expect-source is given), and at least one complete\n"
@@ -99,8 +103,10 @@ int main(int argc, char** argv) {
                                     {"help", no_argument, nullptr, 'h'},
                                     {"expect-source", required_argument, nullptr, kExpectSource},
                                     {"version", no_argument, nullptr, 'V'},
+                                    {"codepage", required_argument, nullptr, kCodePage},
                                     {nullptr, 0, nullptr, 0}};
   // clang-format on
+  SetHeadEndCodePage(CodePage::FromLocale());
   for (int c; (c = getopt_long(argc, argv, "i:1t:jqsThV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'i': {
@@ -121,6 +127,9 @@ int main(int argc, char** argv) {
         expectSource = a.s_addr;
         break;
       }
+      case kCodePage:
+        if (!ApplyCodePageOption("iptv-monitor", optarg)) return 2;
+        break;
       case '1':
         once = true;
         break;
