@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "iptv_version.h"
+#include "window/code_page_text.h"
 #include "window/sender_app.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   CSenderApp theApp;
+  theApp.m_codePageOption = CodePageArgument(QApplication::arguments());
   theApp.InitInstance();
   return 0;
 }

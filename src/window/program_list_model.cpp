@@ -1,5 +1,7 @@
 #include "window/program_list_model.h"
 
+#include "window/code_page_text.h"
+
 namespace {
 
 struct Column {
@@ -36,7 +38,7 @@ int ProgramListModel::columnCount(const QModelIndex& parent) const {
 QVariant ProgramListModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
   if (role == Qt::DisplayRole)
-    return QString::fromUtf8(m_rows[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())]);
+    return FromCodePage(m_rows[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())]);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ColumnAlignment(index.column()));
   return {};
 }

@@ -2,6 +2,9 @@
 // runs the main window modally; the process ends when the window closes.
 #pragma once
 
+#include <optional>
+#include <string>
+
 class Prompter;
 
 class CSenderApp {
@@ -14,4 +17,6 @@ class CSenderApp {
   // message goes (none: a message box without an owner).
   bool (*m_socketsAvailable)() = nullptr;
   Prompter* m_startupPrompter = nullptr;
+  // --codepage NAME, if given (see storage/code_page_choice.h).
+  std::optional<std::string> m_codePageOption;
 };

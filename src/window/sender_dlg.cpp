@@ -22,6 +22,7 @@
 #include "storage/interface_choice.h"
 #include "storage/registry_value.h"
 #include "window/about_dlg.h"
+#include "window/code_page_text.h"
 #include "window/dialog_units.h"
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
@@ -217,6 +218,7 @@ void CSenderDlg::CreateControls() {
   m_stopPrint = findChild<QPushButton*>(QStringLiteral("stopPrintButton"));
   m_orderByNumber = findChild<QCheckBox*>(QStringLiteral("orderByNumberCheck"));
   m_hd = findChild<QCheckBox*>(QStringLiteral("hdCheck"));
+  for (QLineEdit* text : {m_nameEdit, m_remarkEdit}) text->setValidator(new CodePageValidator(text));
   // The group box frames the list and the form without taking clicks' focus.
   findChild<QGroupBox*>(QStringLiteral("programListGroup"))->lower();
 }
@@ -332,11 +334,11 @@ QLineEdit* CSenderDlg::EditFor(FormField field) const {
 
 std::string CSenderDlg::Text(FormField field) const {
   const QLineEdit* edit = EditFor(field);
-  return edit != nullptr ? edit->text().toStdString() : std::string();
+  return edit != nullptr ? ToCodePage(edit->text()) : std::string();
 }
 
 void CSenderDlg::SetText(FormField field, const std::string& text) {
-  if (QLineEdit* edit = EditFor(field)) edit->setText(QString::fromStdString(text));
+  if (QLineEdit* edit = EditFor(field)) edit->setText(FromCodePage(text));
 }
 
 bool CSenderDlg::Checked(FormField field) const {
