@@ -244,7 +244,10 @@ TEST_F(MonitorProbe, NamesWithControlBytesAndAnotherCodePage) {
 TEST_F(MonitorProbe, NamesDecodedInTheCodePageItIsTold) {
   const std::vector<ProgramEntry> table = {
       MakeProgram(1, "\xD6\xD0\xD1\xEB\xB5\xE7\xCA\xD3\xCC\xA8", "239.0.0.1", 1, 0, 0),  // 中央电视台 in GBK
-      MakeProgram(2, "\xA2\xAB" "x", "239.0.0.2", 2, 0, 0),  // a pair GBK leaves empty
+      MakeProgram(2,
+                  "\xA2\xAB"
+                  "x",
+                  "239.0.0.2", 2, 0, 0),  // a pair GBK leaves empty
   };
   Station sender("127.0.0.1", Sections(table, 4));
   ASSERT_TRUE(sender.bound);

@@ -209,6 +209,12 @@ TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
       {{"-x"}, 2, "", "iptv-headless: unknown option '-x'"},
       {{"config.txt"}, 2, "", "iptv-headless: unexpected argument 'config.txt'"},
       {{"--interface", "1.2.3.x"}, 2, "", "iptv-headless: '1.2.3.x' is not an IPv4 address or Default"},
+      {{"--codepage", "GBK", "--version"}, 0, "iptv-headless " IPTV_VERSION "\n", ""},
+      {{"--codepage", "KLINGON"}, 2, "", "iptv-headless: unknown code page 'KLINGON'"},
+      {{"--codepage=UTF-16"},
+       2,
+       "",
+       "iptv-headless: code page 'UTF-16' cannot be used: it does not keep ASCII as it is"},
   };
   for (const Case& c : cases) {
     const std::string label = c.args[0];
