@@ -108,6 +108,10 @@ size_t UnknownLength(const std::string& name, std::string_view text, size_t pos)
   return isLead ? 2 : 1;
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 CodePage g_headEndCodePage;
 
 }  // namespace
@@ -180,6 +184,12 @@ size_t CodePage::CutLength(std::string_view text, size_t maxBytes) const {
 }
 
 bool CodePage::Decode(std::string_view text, std::string& out, BadByteFn badByte, void* context) const {
+  // ASCII is itself in every code page taken (see Named); most texts of the
+  // list are ASCII, and the window decodes each cell whenever it is drawn.
+  if (IsAscii(text)) {
+    out.append(text);
+    return true;
+  }
   auto bad = [&](unsigned char b) {
     if (badByte != nullptr)
       badByte(out, b, context);
@@ -219,6 +229,7 @@ std::string CodePage::ToUtf8(std::string_view text) const {
 }
 
 std::optional<std::string> CodePage::FromUtf8(std::string_view utf8) const {
+  if (IsAscii(utf8)) return std::string(utf8);
   Iconv cd(m_name, "UTF-8");
   std::string out;
   if (!cd.Ok() || !ConvertAll(cd.Get(), utf8, out)) return std::nullopt;

@@ -23,6 +23,7 @@
 #include "storage/interface_choice.h"
 #include "table/program_table.h"
 #include "text/code_page.h"
+#include "window/code_page_text.h"
 #include "window/ip_address_edit.h"
 #include "window/sender_dlg.h"
 #include "window_test_support.h"
@@ -175,6 +176,18 @@ TEST_F(CodePageWindowTest, ShowsTakesAndSendsTheHeadEndsCodePage) {
                 .find("@mcast:2:" + Gbk("凤凰卫视中文台") + ":224.2.2.2:10001:" + Gbk("丂乗 @\\") + ":2:0#\r\n"),
             std::string::npos);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.messages.front().text;
+}
+
+// The window's command line, after Qt took its own options.
+TEST(CodePageArgument, TakesTheLastCodePageOptionInEitherForm) {
+  const QString program = QStringLiteral("iptv-sender");
+  EXPECT_EQ(CodePageArgument({program}), std::nullopt);
+  EXPECT_EQ(CodePageArgument({program, QStringLiteral("--codepage"), QStringLiteral("GBK")}), "GBK");
+  EXPECT_EQ(CodePageArgument({program, QStringLiteral("--codepage=936")}), "936");
+  EXPECT_EQ(CodePageArgument(
+                {program, QStringLiteral("--codepage=BIG5"), QStringLiteral("--codepage"), QStringLiteral("gbk")}),
+            "gbk");
+  EXPECT_EQ(CodePageArgument({program, QStringLiteral("--codepage")}), "");  // refused as a name
 }
 
 }  // namespace
