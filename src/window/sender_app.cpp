@@ -27,7 +27,9 @@ bool CSenderApp::InitInstance() {
   CRegistryValue store;
   const CodePageStartup codePage = ChooseCodePage(store, m_codePageOption);
   SetHeadEndCodePage(codePage.codePage);
-  if (!codePage.message.empty()) prompter.ShowMessage(codePage.message, MessageIcon::Exclamation);
+  if (!codePage.message.empty())
+    (m_startupPrompter != nullptr ? *m_startupPrompter : prompter)
+        .ShowMessage(codePage.message, MessageIcon::Exclamation);
   CSenderDlg dlg(ConfigPathBesideExecutable(), prompter);
   prompter.SetOwner(&dlg);
   dlg.exec();

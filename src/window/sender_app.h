@@ -14,7 +14,8 @@ class CSenderApp {
   bool InitInstance();
 
   // Seams for the start-up check: the socket test and where its failure
-  // message goes (none: a message box without an owner).
+  // message (and that of a refused code page) goes (none: a message box
+  // without an owner).
   bool (*m_socketsAvailable)() = nullptr;
   Prompter* m_startupPrompter = nullptr;
   // --codepage NAME, if given (see storage/code_page_choice.h).

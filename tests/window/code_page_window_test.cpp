@@ -11,6 +11,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include "text/code_page.h"
 #include "window/code_page_text.h"
 #include "window/ip_address_edit.h"
+#include "window/sender_app.h"
 #include "window/sender_dlg.h"
 #include "window_test_support.h"
 
@@ -176,6 +178,38 @@ TEST_F(CodePageWindowTest, ShowsTakesAndSendsTheHeadEndsCodePage) {
                 .find("@mcast:2:" + Gbk("凤凰卫视中文台") + ":224.2.2.2:10001:" + Gbk("丂乗 @\\") + ":2:0#\r\n"),
             std::string::npos);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.messages.front().text;
+}
+
+// The application settles the code page before the window reads the file:
+// a name given is used and kept for the next start; an unknown one is told
+// and the locale's is used.
+TEST_F(CodePageWindowTest, TheApplicationUsesKeepsOrRefusesTheNameGiven) {
+  setenv("LC_ALL", "C", 1);
+  const auto run = [&](std::optional<std::string> option) {
+    CSenderApp app;
+    app.m_socketsAvailable = [] { return true; };
+    app.m_startupPrompter = &prompter;
+    app.m_codePageOption = std::move(option);
+    // Closes the window as soon as it is up (through Exit's path).
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+      if (auto* window = qobject_cast<CSenderDlg*>(QApplication::activeModalWidget())) window->reject();
+    });
+    closer.start(20);
+    app.InitInstance();
+    ResetRunOnceFlag();
+    return HeadEndCodePage().Name();
+  };
+  SetHeadEndCodePage(CodePage::Utf8());
+  EXPECT_EQ(run("cp936"), "CP936");
+  SetHeadEndCodePage(CodePage::Utf8());
+  EXPECT_EQ(run(std::nullopt), "CP936");  // kept from the start before
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(run("KLINGON"), "UTF-8");
+  ASSERT_EQ(prompter.messages.size(), 1u);
+  EXPECT_EQ(prompter.messages[0].text,
+            "--codepage: unknown code page 'KLINGON'; the texts are read and written in the locale's code page UTF-8");
+  unsetenv("LC_ALL");
 }
 
 // The window's command line, after Qt took its own options.
