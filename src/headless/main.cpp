@@ -31,6 +31,7 @@
 #include "iptv_version.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
+#include "text/code_page.h"
 #include "text/string_printf.h"
 
 namespace {
@@ -63,6 +64,10 @@ const char kUsage[] =
     "  --listen-back      receive the list on the air as a set-top box does, on\n"
     "                     the send interface: its figures join /status and\n"
     "                     /metrics, a second sender is told on standard error\n"
+    "  --codepage NAME    the code page of the names and remarks (GBK, CP936, BIG5,\n"
+    "                     UTF-8, ...; default: the locale's character set, UTF-8\n"
+    "                     in the C locale); a text cut to 127 bytes keeps whole\n"
+    "                     characters of it\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -97,6 +102,7 @@ enum : int {
   kOptAllowIncomplete,
   kOptStatusListen,
   kOptListenBack,
+  kOptCodePage,
 };
 
 // One option a line: adding one is a line here and a case in main.
@@ -111,6 +117,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
                            {"status-listen", required_argument, nullptr, kOptStatusListen},
                            {"listen-back", no_argument, nullptr, kOptListenBack},
+                           {"codepage", required_argument, nullptr, kOptCodePage},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -191,6 +198,7 @@ int main(int argc, char** argv) {
   std::string statusListen;
   bool listenBack = false;
   opterr = 0;  // our own messages, each followed by the usage
+  SetHeadEndCodePage(CodePage::FromLocale());
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'h':
@@ -230,6 +238,9 @@ int main(int argc, char** argv) {
         statusListen = optarg;
         break;
       }
+      case kOptCodePage:
+        if (std::string why; !ApplyCodePageOption(optarg, &why)) return BadUsage(why);
+        break;
       case ':':
         return BadUsage(StringPrintf("--%s needs a value", OptionName(optopt)));
       default:  // '?': unknown, or a value given to an option that takes none

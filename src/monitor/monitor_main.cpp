@@ -25,6 +25,7 @@ void OnSignal(int) { g_stop.store(true); }
 
 constexpr int kExpectSource = 0x100;  // long options only
 constexpr int kMetricsListen = 0x101;
+constexpr int kCodePage = 0x102;
 
 void Usage(FILE* f) {
   std::fputs(
@@ -62,6 +63,9 @@ void Usage(FILE* f) {
       "                        serve the counters as /metrics (Prometheus text)\n"
       "                        over HTTP: a bare port is on the loopback, *:PORT\n"
       "                        on every interface (default: no server)\n"
+      "      --codepage NAME   the code page the names are sent in (GBK, CP936, BIG5,\n"
+      "                        UTF-8, ...; default: the locale's character set,\n"
+      "                        UTF-8 in the C locale); they are printed as UTF-8\n"
       "  -h, --help            show this text and exit\n"
       "  -V, --version         show the version and exit\n"
       "\n"
@@ -72,8 +76,8 @@ void Usage(FILE* f) {
       "errors, transport errors, packets of other PIDs, the versions seen, conflicts,\n"
       "and every source seen with its datagrams and lists.\n"
       "Names are printed safely: in the table, control bytes and bytes that are not\n"
-      "UTF-8 as \\xNN and a backslash as \\\\; in JSON, a byte that is not UTF-8 as\n"
-      "\\u00NN (read as ISO 8859-1), with the exact bytes in \"name_hex\".\n"
+      "a character of the code page as \\xNN and a backslash as \\\\; in JSON, such a\n"
+      "byte as \\u00NN (read as ISO 8859-1), with the exact bytes in \"name_hex\".\n"
       "\n"
       "Checks, for a health probe: no CRC error, no continuity error, one source\n"
       "(the expected one when --expect-source is given), and at least one complete\n"
@@ -107,8 +111,10 @@ int main(int argc, char** argv) {
                                     {"expect-source", required_argument, nullptr, kExpectSource},
                                     {"version", no_argument, nullptr, 'V'},
                                     {"metrics-listen", required_argument, nullptr, kMetricsListen},
+                                    {"codepage", required_argument, nullptr, kCodePage},
                                     {nullptr, 0, nullptr, 0}};
   // clang-format on
+  SetHeadEndCodePage(CodePage::FromLocale());
   for (int c; (c = getopt_long(argc, argv, "i:1t:jqsThV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'i': {
@@ -139,6 +145,9 @@ int main(int argc, char** argv) {
         metricsListen = optarg;
         break;
       }
+      case kCodePage:
+        if (!ApplyCodePageOption("iptv-monitor", optarg)) return 2;
+        break;
       case '1':
         once = true;
         break;

@@ -351,8 +351,10 @@ std::string EscapeForTerminal(std::string_view s) {
   return out;
 }
 
-void AppendJsonString(std::string& out, std::string_view s) {
-  out += '"';
+namespace {
+
+// The inside of a JSON string literal, without the quotes.
+void AppendJsonBody(std::string& out, std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   for (size_t i = 0; i < s.size();) {
     const unsigned char b = p[i];
@@ -373,6 +375,32 @@ void AppendJsonString(std::string& out, std::string_view s) {
     }
     i += len == 0 ? 1 : len;
   }
+}
+
+// A name decoded in the code page it was sent in: the characters that
+// convert go through text() as UTF-8, every byte that is no character of the
+// code page through badByte(). True when every byte converted.
+template <typename Text, typename BadByte>
+bool RenderName(std::string& out, std::string_view name, const CodePage& codePage, Text&& text, BadByte&& badByte) {
+  std::string utf8;
+  std::vector<std::pair<size_t, unsigned char>> bad;  // where in utf8, which byte
+  const bool clean =
+      codePage.ToUtf8(name, utf8, [&](std::string& o, unsigned char b) { bad.emplace_back(o.size(), b); });
+  size_t from = 0;
+  for (const auto& [at, b] : bad) {
+    text(out, std::string_view(utf8).substr(from, at - from));
+    badByte(out, b);
+    from = at;
+  }
+  text(out, std::string_view(utf8).substr(from));
+  return clean;
+}
+
+}  // namespace
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  out += '"';
+  AppendJsonBody(out, s);
   out += '"';
 }
 
@@ -386,7 +414,7 @@ std::string TimeText(const DecodedTime& t) {
 
 }  // namespace
 
-std::string FormatPlayListTable(const PlayList& l) {
+std::string FormatPlayListTable(const PlayList& l, const CodePage& names) {
   std::string out =
       StringPrintf("play list version %u, %d section%s, %zu program%s, time %s, from %s\n", l.version, l.sections,
                    l.sections == 1 ? "" : "s", l.programs.size(), l.programs.size() == 1 ? "" : "s",
@@ -398,13 +426,19 @@ std::string FormatPlayListTable(const PlayList& l) {
                         p.bHD);
     // A name is bytes from the air: a line break or an escape sequence in it
     // must not make a row of its own or reach the terminal.
-    out += EscapeForTerminal(p.name);
+    if (names.IsUtf8()) {
+      out += EscapeForTerminal(p.name);
+    } else {
+      RenderName(
+          out, p.name, names, [](std::string& o, std::string_view t) { o += EscapeForTerminal(t); },
+          [](std::string& o, unsigned char b) { o += StringPrintf("\\x%02X", b); });
+    }
     out += '\n';
   }
   return out;
 }
 
-std::string FormatPlayListJson(const PlayList& l) {
+std::string FormatPlayListJson(const PlayList& l, const CodePage& names) {
   std::string out = StringPrintf("{\"version\":%u,\"sections\":%d,\"time\":", l.version, l.sections);
   if (l.time.present)
     AppendJsonString(out, TimeText(l.time));
@@ -415,8 +449,18 @@ std::string FormatPlayListJson(const PlayList& l) {
     const DecodedProgram& p = l.programs[i];
     out += StringPrintf("%s{\"number\":%u,\"group\":%u,\"multicast\":\"%s\",\"port\":%u,\"name\":", i ? "," : "",
                         p.nNumber, p.nGroup, FormatAddress(p.address).c_str(), p.nPort);
-    AppendJsonString(out, p.name);
-    if (!IsUtf8(p.name)) {
+    bool exact = true;
+    if (names.IsUtf8()) {
+      AppendJsonString(out, p.name);
+      exact = IsUtf8(p.name);
+    } else {
+      out += '"';
+      exact = RenderName(
+          out, p.name, names, [](std::string& o, std::string_view t) { AppendJsonBody(o, t); },
+          [](std::string& o, unsigned char b) { o += StringPrintf("\\u%04x", b); });
+      out += '"';
+    }
+    if (!exact) {
       out += ",\"name_hex\":\"";
       for (unsigned char c : p.name) out += StringPrintf("%02x", c);
       out += '"';

@@ -20,6 +20,7 @@
 
 #include "monitor/section_decoder.h"
 #include "monitor/ts_reassembler.h"
+#include "text/code_page.h"
 #include "wire/wire_format.h"
 
 struct PlayList {
@@ -195,10 +196,13 @@ std::string EscapeForTerminal(std::string_view s);
 // UTF-8 read as ISO 8859-1, i.e. byte 0xNN as \u00NN.
 void AppendJsonString(std::string& out, std::string_view s);
 
-// The readable table and the one-line JSON form of a play list. In JSON a
-// program whose name is not UTF-8 also carries "name_hex", its exact bytes.
-std::string FormatPlayListTable(const PlayList& list);
-std::string FormatPlayListJson(const PlayList& list);
+// The readable table and the one-line JSON form of a play list, the names
+// decoded in the code page the head end sends them in (by default the
+// process's, see text/code_page.h) and printed as UTF-8. A byte that is no
+// character of that code page is shown as above (\xNN, \u00NN), and in JSON
+// such a name also carries "name_hex", its exact bytes.
+std::string FormatPlayListTable(const PlayList& list, const CodePage& names = HeadEndCodePage());
+std::string FormatPlayListJson(const PlayList& list, const CodePage& names = HeadEndCodePage());
 // The counters, as lines of "name: value" or as one JSON object.
 std::string FormatCountersText(const MonitorCounters& c);
 std::string FormatCountersJson(const MonitorCounters& c);

@@ -20,7 +20,8 @@
 //   lines and "@end" after them still count. One message per load says how
 //   many were left out.
 // - A name or remark longer than 127 bytes is cut to fit, never inside a
-//   UTF-8 character. One message per load says how many programs were cut.
+//   character of the head end's code page. One message per load says how
+//   many programs were cut.
 // - An address text longer than 19 bytes is refused exactly like an address
 //   that does not convert ("错误的IP地址", the load ends there): cutting it
 //   would store a different address from the one in the file.

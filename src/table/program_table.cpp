@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "text/code_page.h"
+
 ProgramEntry g_Programs[MAX_PROGRAMS];
 int g_nProgramCount = 0;
 std::mutex g_TableGuard;
@@ -15,15 +17,9 @@ bool CopyField(char* field, size_t fieldSize, const std::string& text) {
   size_t n = text.size();
   // A NUL inside the text ends it, as it would in the field.
   if (size_t nul = text.find('\0'); nul != std::string::npos) n = nul;
-  bool whole = n < fieldSize;
-  if (!whole) {
-    n = fieldSize - 1;
-    // Step back over UTF-8 continuation bytes so no character is cut.
-    auto cont = [&](size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
-    if (cont(n)) {
-      while (n > 0 && cont(n)) --n;  // n now at the lead byte of the cut character
-    }
-  }
+  const bool whole = n < fieldSize;
+  // Cut between two characters of the head end's code page, never inside one.
+  if (!whole) n = HeadEndCodePage().CutLength(std::string_view(text.data(), n), fieldSize - 1);
   std::memcpy(field, text.data(), n);
   field[n] = '\0';
   return whole;

@@ -18,8 +18,8 @@
 
 inline constexpr int MAX_PROGRAMS = 300;
 
-// Text fields are zero-terminated byte strings (UTF-8 on this platform),
-// copied as bytes into the file and onto the wire.
+// Text fields are zero-terminated byte strings in the head end's code page
+// (text/code_page.h), copied as bytes into the file and onto the wire.
 struct ProgramEntry {
   int32_t nNumber;       // program number, the sort key; its low 16 bits go on the air
   char szName[128];      // at most 127 bytes
@@ -46,8 +46,8 @@ extern std::atomic<int32_t> g_bListChanged;
 extern std::atomic<uint8_t> g_nVersion;
 
 // Copies a text into a fixed field, cutting it so that it fits with its
-// terminator and never in the middle of a UTF-8 character. Returns true when
-// the whole text fitted.
+// terminator and never in the middle of a character of the head end's code
+// page. Returns true when the whole text fitted.
 bool CopyField(char* field, size_t fieldSize, const std::string& text);
 template <size_t N>
 bool CopyField(char (&field)[N], const std::string& text) {

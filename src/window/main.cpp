@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "iptv_version.h"
+#include "window/code_page_text.h"
 #include "window/command_line.h"
 #include "window/sender_app.h"
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   }
   CSenderApp theApp;
   theApp.m_configPath = options.configPath;
+  theApp.m_codePageOption = CodePageArgument(QApplication::arguments());
   theApp.InitInstance();
   return 0;
 }

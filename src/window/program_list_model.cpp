@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include "window/code_page_text.h"
+
 namespace {
 
 struct Column {
@@ -44,7 +46,7 @@ int ProgramListModel::columnCount(const QModelIndex& parent) const {
 QVariant ProgramListModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
   if (role == Qt::DisplayRole)
-    return QString::fromUtf8(m_rows[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())]);
+    return FromCodePage(m_rows[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())]);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ColumnAlignment(index.column()));
   const size_t row = static_cast<size_t>(index.row());
   const int mark = row < m_airMarks.size() ? m_airMarks[row] : 0;

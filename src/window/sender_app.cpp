@@ -3,6 +3,8 @@
 #include <QApplication>
 
 #include "broadcast/udp_socket.h"
+#include "storage/code_page_choice.h"
+#include "storage/config_file.h"
 #include "storage/config_location.h"
 #include "window/dialog_units.h"
 #include "window/qt_prompter.h"
@@ -22,6 +24,13 @@ bool CSenderApp::InitInstance() {
   }
 
   QtPrompter prompter;
+  // The code page is settled before the window reads config.txt.
+  CRegistryValue store;
+  const CodePageStartup codePage = ChooseCodePage(store, m_codePageOption);
+  SetHeadEndCodePage(codePage.codePage);
+  if (!codePage.message.empty())
+    (m_startupPrompter != nullptr ? *m_startupPrompter : prompter)
+        .ShowMessage(codePage.message, MessageIcon::Exclamation);
   CSenderDlg dlg(WindowConfigPath(m_configPath), prompter);
   prompter.SetOwner(&dlg);
   dlg.exec();

@@ -2,6 +2,7 @@
 // runs the main window modally; the process ends when the window closes.
 #pragma once
 
+#include <optional>
 #include <string>
 
 class Prompter;
@@ -13,9 +14,12 @@ class CSenderApp {
   bool InitInstance();
 
   // Seams for the start-up check: the socket test and where its failure
-  // message goes (none: a message box without an owner).
+  // message (and that of a refused code page) goes (none: a message box
+  // without an owner).
   bool (*m_socketsAvailable)() = nullptr;
   Prompter* m_startupPrompter = nullptr;
   // The --config path; empty: the usual places (storage/config_location.h).
   std::string m_configPath;
+  // --codepage NAME, if given (see storage/code_page_choice.h).
+  std::optional<std::string> m_codePageOption;
 };

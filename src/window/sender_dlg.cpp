@@ -23,6 +23,7 @@
 #include "storage/registry_value.h"
 #include "window/about_dlg.h"
 #include "window/air_status.h"
+#include "window/code_page_text.h"
 #include "window/dialog_units.h"
 #include "window/ip_address_edit.h"
 #include "window/list_exchange_menu.h"
@@ -225,6 +226,7 @@ void CSenderDlg::CreateControls() {
   m_stopPrint = findChild<QPushButton*>(QStringLiteral("stopPrintButton"));
   m_orderByNumber = findChild<QCheckBox*>(QStringLiteral("orderByNumberCheck"));
   m_hd = findChild<QCheckBox*>(QStringLiteral("hdCheck"));
+  for (QLineEdit* text : {m_nameEdit, m_remarkEdit}) text->setValidator(new CodePageValidator(text));
   // The group box frames the list and the form without taking clicks' focus.
   findChild<QGroupBox*>(QStringLiteral("programListGroup"))->lower();
 }
@@ -345,11 +347,11 @@ QLineEdit* CSenderDlg::EditFor(FormField field) const {
 
 std::string CSenderDlg::Text(FormField field) const {
   const QLineEdit* edit = EditFor(field);
-  return edit != nullptr ? edit->text().toStdString() : std::string();
+  return edit != nullptr ? ToCodePage(edit->text()) : std::string();
 }
 
 void CSenderDlg::SetText(FormField field, const std::string& text) {
-  if (QLineEdit* edit = EditFor(field)) edit->setText(QString::fromStdString(text));
+  if (QLineEdit* edit = EditFor(field)) edit->setText(FromCodePage(text));
 }
 
 bool CSenderDlg::Checked(FormField field) const {

@@ -239,4 +239,37 @@ TEST_F(MonitorProbe, NamesWithControlBytesAndAnotherCodePage) {
   EXPECT_EQ(lines[1], "end 127.0.0.1 passed");
 }
 
+// Told the head end's code page, the monitor prints the names as the boxes
+// show them, and still marks the bytes that are no character of it.
+TEST_F(MonitorProbe, NamesDecodedInTheCodePageItIsTold) {
+  const std::vector<ProgramEntry> table = {
+      MakeProgram(1, "\xD6\xD0\xD1\xEB\xB5\xE7\xCA\xD3\xCC\xA8", "239.0.0.1", 1, 0, 0),  // 中央电视台 in GBK
+      MakeProgram(2,
+                  "\xA2\xAB"
+                  "x",
+                  "239.0.0.2", 2, 0, 0),  // a pair GBK leaves empty
+  };
+  Station sender("127.0.0.1", Sections(table, 4));
+  ASSERT_TRUE(sender.bound);
+
+  const MonitorRun text = RunMonitor("--codepage GBK --once --duration 5", {&sender});
+  EXPECT_EQ(text.status, 0) << text.err;
+  const std::vector<std::string> rows = Lines(text.out);
+  ASSERT_EQ(rows.size(), 4u) << text.out;
+  EXPECT_TRUE(rows[2].ends_with("  中央电视台")) << rows[2];
+  EXPECT_TRUE(rows[3].ends_with("  \\xA2\\xABx")) << rows[3];
+
+  const MonitorRun json = RunMonitor("--json --once --duration 5 --codepage=cp936", {&sender});
+  EXPECT_EQ(json.status, 0) << json.err;
+  int py = -1;
+  const std::vector<std::string> lines = Lines(ReadJson(json.out, &py));
+  ASSERT_EQ(py, 0) << json.out;
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "list 127.0.0.1 4 [\"\\u4e2d\\u592e\\u7535\\u89c6\\u53f0\", \"\\u00a2\\u00abx\"] - a2ab78");
+
+  const MonitorRun bad = RunMonitor("--codepage KLINGON", {});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "iptv-monitor: unknown code page 'KLINGON'\n");
+}
+
 }  // namespace

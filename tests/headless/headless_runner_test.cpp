@@ -214,6 +214,12 @@ TEST(HeadlessRunner, TellsItsVersionAndRefusesABadCommandLine) {
        2,
        "",
        "iptv-headless: --status-listen: 'host' is not an IPv4 address (ADDR:PORT, *:PORT or PORT)"},
+      {{"--codepage", "GBK", "--version"}, 0, "iptv-headless " IPTV_VERSION "\n", ""},
+      {{"--codepage", "KLINGON"}, 2, "", "iptv-headless: unknown code page 'KLINGON'"},
+      {{"--codepage=UTF-16"},
+       2,
+       "",
+       "iptv-headless: code page 'UTF-16' cannot be used: it does not keep ASCII as it is"},
   };
   for (const Case& c : cases) {
     const std::string label = c.args[0];

@@ -521,4 +521,38 @@ TEST(PlayListMonitor, NamesArePrintedSafely) {
             std::string::npos);
 }
 
+// A head end on a Chinese system sends GBK: told so, the monitor prints the
+// characters (as UTF-8), and still escapes what is no character.
+TEST(PlayListMonitor, NamesAreDecodedInTheCodePageTheyAreSentIn) {
+  std::string error;
+  const std::optional<CodePage> gbk = CodePage::Named("GBK", &error);
+  ASSERT_TRUE(gbk) << error;
+  struct Case {
+    const char* what;
+    std::string name, tableName, jsonName;
+    bool hex;
+  };
+  const Case cases[] = {
+      {"characters", "\xD6\xD0\xD1\xEB\xB5\xE7\xCA\xD3\xCC\xA8 HD", "中央电视台 HD", "\"中央电视台 HD\"", false},
+      {"trail byte '\\' stays part of its character", "\x81\x5C", "乗", "\"乗\"", false},
+      {"controls still escaped", "\xD6\xD0\n\x1b[31m", "中\\x0A\\x1B[31m", "\"中\\u000a\\u001b[31m\"", false},
+      {"unassigned pair, lone lead, 0xFF", "\xA2\xAB\xD6\xD0\x81 \xFF", "\\xA2\\xAB中\\x81 \\xFF",
+       "\"\\u00a2\\u00ab中\\u0081 \\u00ff\"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlayList l;
+    l.sections = 1;
+    DecodedProgram p;
+    p.name = c.name;
+    l.programs = {p};
+    const std::string table = FormatPlayListTable(l, *gbk), line = FormatPlayListJson(l, *gbk);
+    EXPECT_NE(table.find(" 0  " + c.tableName + "\n"), std::string::npos) << table;
+    EXPECT_NE(line.find("\"name\":" + c.jsonName), std::string::npos) << line;
+    EXPECT_EQ(line.find("\"name_hex\"") != std::string::npos, c.hex) << line;
+    EXPECT_TRUE(IsUtf8(table));
+    EXPECT_TRUE(IsUtf8(line));
+  }
+}
+
 }  // namespace

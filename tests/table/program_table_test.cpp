@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "text/code_page.h"
+
 namespace {
 
 ProgramEntry Entry(int32_t number, int32_t tag) {
@@ -83,6 +85,20 @@ TEST(CopyField, CutsOnlyBetweenCharacters) {
     EXPECT_EQ(CopyField(field, c.text), c.whole) << c.what;
     EXPECT_EQ(std::string(field), c.stored) << c.what;
   }
+}
+
+TEST(CopyField, CutsBetweenCharactersOfTheHeadEndsCodePage) {
+  std::string error;
+  ASSERT_TRUE(ApplyCodePageOption("GBK", &error)) << error;
+  std::string zhong64;  // 64 times 中 in GBK: 128 bytes
+  for (int i = 0; i < 64; ++i) zhong64 += "\xD6\xD0";
+  char field[128];
+  // The UTF-8 rule would keep 127 bytes, the last one half a character.
+  EXPECT_FALSE(CopyField(field, zhong64));
+  EXPECT_EQ(std::string(field), zhong64.substr(0, 126));
+  EXPECT_FALSE(CopyField(field, "a" + zhong64));
+  EXPECT_EQ(std::string(field), "a" + zhong64.substr(0, 126));
+  SetHeadEndCodePage(CodePage::Utf8());
 }
 
 TEST(RefreshTableLocked, NumbersRowsSetsCountAndRaisesFlag) {
