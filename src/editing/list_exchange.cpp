@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "editing/form.h"
+#include "text/code_page.h"
 #include "text/string_printf.h"
 
 namespace {
@@ -49,9 +50,21 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
+// The texts of a row as the file holds them: UTF-8, the character set
+// spreadsheets and players read, whatever the head end's code page. In a
+// UTF-8 head end the bytes go out as they are.
+RowTexts InUtf8(const RowTexts& row) {
+  const CodePage& codePage = HeadEndCodePage();
+  if (codePage.IsUtf8()) return row;
+  RowTexts out = row;
+  for (size_t column : {size_t{2}, size_t{5}}) out[column] = codePage.ToUtf8(row[column]);
+  return out;
+}
+
 std::string ExportCsv(const std::vector<RowTexts>& rows) {
   std::string out = std::string(kCsvHeader) + "\r\n";
-  for (const RowTexts& r : rows) {
+  for (const RowTexts& row : rows) {
+    const RowTexts r = InUtf8(row);
     for (int column = 1; column < PROGRAM_LIST_COLUMNS; ++column) {
       if (column > 1) out += ',';
       out += CsvField(r[static_cast<size_t>(column)]);
@@ -63,7 +76,8 @@ std::string ExportCsv(const std::vector<RowTexts>& rows) {
 
 std::string ExportM3u(const std::vector<RowTexts>& rows) {
   std::string out = "#EXTM3U\n";
-  for (const RowTexts& r : rows) {
+  for (const RowTexts& row : rows) {
+    const RowTexts r = InUtf8(row);
     out += "#EXTINF:-1 tvg-chno=\"" + r[1] + "\" group-title=\"" + r[6] + "\"";
     if (SaturatingAtoi(r[7].c_str()) > 0) out += " iptv-hd=\"1\"";
     out += "," + r[2] + "\n";
@@ -130,15 +144,32 @@ struct RowFields {
   std::string number, name, address, port, note, group, hd;
 };
 
+// A text of the file (UTF-8) in the head end's code page.
+bool ReadText(const std::string& text, const char* label, std::string& value, std::string& problem) {
+  const CodePage& codePage = HeadEndCodePage();
+  if (codePage.IsUtf8()) {
+    value = text;
+    return true;
+  }
+  std::optional<std::string> converted = codePage.FromUtf8(text);
+  if (!converted) {
+    problem = StringPrintf("%s '%s' is not UTF-8, or holds a character that code page %s has no place for", label,
+                           text.c_str(), codePage.Name().c_str());
+    return false;
+  }
+  value = std::move(*converted);
+  return true;
+}
+
 void ReadRow(const RowFields& f, ImportRow& row) {
   AddCandidate& p = row.program;
   std::string& problem = row.problem;
   uint32_t hd = 0;
   if (!ReadNumber(f.number, "Number", false, p.number, problem)) return;
-  p.name = f.name;
+  if (!ReadText(f.name, "Name", p.name, problem)) return;
   if (!ReadAddress(f.address, p.address, problem)) return;
   if (!ReadPort(f.port, p.port, problem)) return;
-  p.note = f.note;
+  if (!ReadText(f.note, "Remark", p.note, problem)) return;
   if (!ReadNumber(f.group, "Group", true, p.group, problem)) return;
   if (!ReadNumber(f.hd, "HD", true, hd, problem)) return;
   p.hd = hd > 0;

@@ -22,7 +22,10 @@
 // columns (any order, any case; Number, Name, Multicast and Port are
 // required, other columns are ignored).
 //
-// Texts are bytes, written and read as they are.
+// The files are UTF-8: names and remarks are converted from the head end's
+// code page on export and back on import (a text the code page has no place
+// for refuses its row). In a UTF-8 head end they are bytes, written and read
+// as they are.
 #pragma once
 
 #include <optional>

@@ -12,6 +12,7 @@
 
 #include "broadcast/section_encoder.h"
 #include "editing/value_form.h"
+#include "text/code_page.h"
 
 namespace {
 
@@ -112,6 +113,46 @@ TEST_F(ListExchangeTest, ExportThenImportGivesTheSameList) {
     EXPECT_EQ(withoutVersion(File()), withoutVersion(fileBefore));
     EXPECT_EQ(ExportList(editor->Rows(), format), exported);
   }
+}
+
+// In a GBK head end the files are still UTF-8, as players and spreadsheets
+// read them; importing gives back the GBK bytes, and a character GBK has no
+// place for refuses its row.
+TEST_F(ListExchangeTest, FilesAreUtf8InAnotherCodePage) {
+  std::string why;
+  const std::optional<CodePage> gbk = CodePage::Named("GBK", &why);
+  ASSERT_TRUE(gbk) << why;
+  SetHeadEndCodePage(*gbk);
+  struct Restore {
+    ~Restore() { SetHeadEndCodePage(CodePage::Utf8()); }
+  } restore;
+  const std::string news = "\xD0\xC2\xCE\xC5";    // 新闻 in GBK
+  const std::string remark = "\xB1\xB8\xD7\xA2";  // 备注
+  Add(101, news, kBase + 1, 10001, remark, 2);
+  ASSERT_TRUE(prompter.messages.empty()) << prompter.messages.front();
+  const std::vector<RowTexts> before = editor->Rows();
+  for (ListFormat format : {ListFormat::Csv, ListFormat::M3u}) {
+    SCOPED_TRACE(format == ListFormat::Csv ? "csv" : "m3u");
+    const std::string exported = ExportList(before, format);
+    EXPECT_NE(exported.find("新闻"), std::string::npos) << exported;
+    EXPECT_NE(exported.find("备注"), std::string::npos) << exported;
+    EmptyList();
+    EXPECT_EQ(Import(exported, format).outcome, ImportResult::Imported);
+    EXPECT_EQ(editor->Rows(), before);
+  }
+  prompter.answer = true;
+  const ImportResult r = Import(
+      "Number,Name,Multicast,Port\r\n7,\xF0\x9F\x93\xBA TV,224.3.3.1,1\r\n8,\xD0\xC2,224.3.3.2,2\r\n"
+      "9,新闻,224.3.3.3,3\r\n",
+      ListFormat::Csv);
+  EXPECT_EQ(r.outcome, ImportResult::Partly);
+  EXPECT_EQ(r.imported, 1);
+  ASSERT_EQ(prompter.questions.size(), 1u);
+  EXPECT_NE(prompter.questions[0].find("line 2: Name '\xF0\x9F\x93\xBA TV' is not UTF-8, or holds a character that "
+                                       "code page GBK has no place for"),
+            std::string::npos)
+      << prompter.questions[0];
+  EXPECT_NE(prompter.questions[0].find("line 3: Name"), std::string::npos) << prompter.questions[0];
 }
 
 TEST_F(ListExchangeTest, ExportFormats) {
