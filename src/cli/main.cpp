@@ -25,6 +25,7 @@
 #include "headless/runner_files.h"
 #include "iptv_version.h"
 #include "storage/config_file.h"
+#include "text/code_page.h"
 #include "text/string_printf.h"
 
 extern char** environ;
@@ -61,6 +62,10 @@ const char kUsage[] =
     "  --reload-pid PIDFILE   after a change, send SIGHUP to the runner whose pid\n"
     "                         PIDFILE holds, so it puts the new list on the air\n"
     "  --reload-service NAME  after a change, run 'systemctl reload NAME'\n"
+    "  --codepage NAME        the head end's code page of the names and remarks in\n"
+    "                         the file (GBK, CP936, BIG5, UTF-8, ...; default: the\n"
+    "                         locale's character set); the command line and the\n"
+    "                         table are in the locale's, JSON and files in UTF-8\n"
     "  --help, --version\n"
     "\n"
     "Saves are atomic; a file that was not loaded in full is kept beside it before\n"
@@ -86,6 +91,7 @@ enum : int {
   kOptNoHd,
   kOptSendRate,
   kOptOrder,
+  kOptCodePage,
 };
 
 // clang-format off
@@ -93,6 +99,7 @@ const option kGlobalOptions[] = {{"config", required_argument, nullptr, kOptConf
                                  {"yes", no_argument, nullptr, kOptYes},
                                  {"reload-pid", required_argument, nullptr, kOptReloadPid},
                                  {"reload-service", required_argument, nullptr, kOptReloadService},
+                                 {"codepage", required_argument, nullptr, kOptCodePage},
                                  {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kOptVersion},
                                  {nullptr, 0, nullptr, 0}};
@@ -154,6 +161,33 @@ struct Fields {
   std::vector<std::string> args;
 };
 
+// The terminal's texts (arguments, the table) are in the locale's character
+// set; the list's are in the head end's code page. They differ only when
+// --codepage names another one.
+const CodePage& Terminal() {
+  static const CodePage terminal = CodePage::FromLocale();
+  return terminal;
+}
+
+std::optional<std::string> FromTerminal(const std::string& text) {
+  const CodePage& headEnd = HeadEndCodePage();
+  if (headEnd == Terminal()) return text;
+  return headEnd.FromUtf8(Terminal().IsUtf8() ? text : Terminal().ToUtf8(text));
+}
+
+std::string ToTerminal(const std::string& text) {
+  const CodePage& headEnd = HeadEndCodePage();
+  if (headEnd == Terminal()) return text;
+  const std::string utf8 = headEnd.ToUtf8(text);
+  return Terminal().IsUtf8() ? utf8 : Terminal().FromUtf8Lossy(utf8);
+}
+
+// JSON is UTF-8 whatever the code page.
+std::string ToUtf8(const std::string& text) {
+  const CodePage& headEnd = HeadEndCodePage();
+  return headEnd.IsUtf8() ? text : headEnd.ToUtf8(text);
+}
+
 std::optional<uint32_t> ParseAddress(const std::string& text) {
   in_addr a{};
   if (inet_pton(AF_INET, text.c_str(), &a) != 1) return std::nullopt;
@@ -176,8 +210,19 @@ bool TypeFields(const Fields& f, ScriptForm& form, Prompter& prompter) {
     }
     form.SetText(field, **text);
   }
-  if (f.name) form.SetText(FormField::Name, *f.name);
-  if (f.remark) form.SetText(FormField::Note, *f.remark);
+  const std::pair<const std::optional<std::string>*, FormField> texts[] = {{&f.name, FormField::Name},
+                                                                           {&f.remark, FormField::Note}};
+  for (const auto& [text, field] : texts) {
+    if (!*text) continue;
+    const std::optional<std::string> converted = FromTerminal(**text);
+    if (!converted) {
+      prompter.ShowMessage(StringPrintf("%s '%s' holds a character that code page %s has no place for",
+                                        field == FormField::Name ? "Name" : "Remark", (*text)->c_str(),
+                                        HeadEndCodePage().Name().c_str()));
+      return false;
+    }
+    form.SetText(field, *converted);
+  }
   if (f.hd) form.SetHdChecked(*f.hd);
   if (f.order) form.SetChecked(FormField::OrderByNumber, *f.order);
   if (f.multicast) {
@@ -220,8 +265,8 @@ void Show(const ProgramEditor& editor, const std::string& path, bool json) {
       out += StringPrintf(
           "%s{\"number\":%d,\"name\":%s,\"multicast\":%s,\"port\":%d,\"remark\":%s,\"group\":%d,"
           "\"hd\":%s}",
-          i ? "," : "", SaturatingAtoi(r[1].c_str()), JsonString(r[2]).c_str(), JsonString(r[3]).c_str(),
-          SaturatingAtoi(r[4].c_str()), JsonString(r[5]).c_str(), SaturatingAtoi(r[6].c_str()),
+          i ? "," : "", SaturatingAtoi(r[1].c_str()), JsonString(ToUtf8(r[2])).c_str(), JsonString(r[3]).c_str(),
+          SaturatingAtoi(r[4].c_str()), JsonString(ToUtf8(r[5])).c_str(), SaturatingAtoi(r[6].c_str()),
           SaturatingAtoi(r[7].c_str()) > 0 ? "true" : "false");
     }
     std::printf("%s]}\n", out.c_str());
@@ -232,7 +277,12 @@ void Show(const ProgramEditor& editor, const std::string& path, bool json) {
               static_cast<unsigned>(g_nVersion.load()), rows.size());
   std::vector<RowTexts> table;
   table.push_back({"NO.", "Number", "Name", "Multicast", "Port", "Remark", "Group", "is HD"});
-  table.insert(table.end(), rows.begin(), rows.end());
+  for (const RowTexts& r : rows) {
+    RowTexts shown = r;
+    shown[2] = ToTerminal(r[2]);
+    shown[5] = ToTerminal(r[5]);
+    table.push_back(std::move(shown));
+  }
   size_t width[PROGRAM_LIST_COLUMNS] = {};
   for (const RowTexts& r : table)
     for (size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], r[c].size());
@@ -362,6 +412,7 @@ int main(int argc, char** argv) {
   std::string configPath, pidFile, service;
   bool yes = false;
   opterr = 0;
+  SetHeadEndCodePage(CodePage::FromLocale());
   // '+': the options before the command; the command's own follow it.
   for (int c; (c = getopt_long(argc, argv, "+:h", kGlobalOptions, nullptr)) != -1;) {
     switch (c) {
@@ -383,6 +434,9 @@ int main(int argc, char** argv) {
         break;
       case kOptReloadService:
         service = optarg;
+        break;
+      case kOptCodePage:
+        if (!ApplyCodePageOption("iptv-list", optarg)) return kBadUsage;
         break;
       case ':':
         return BadUsage(StringPrintf("%s needs a value", argv[optind - 1]));

@@ -145,8 +145,7 @@ void PlayListMonitor::Feed(const uint8_t* data, size_t size, int64_t arrivalNs, 
       next = (next + 1) % v.size();
     };
     keep(m_all, m_allNext, us);
-    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous())
-      keep(m_within, m_withinNext, us);
+    if (!src->reassembler.LastWasUnitStart() && src->reassembler.LastWasContinuous()) keep(m_within, m_withinNext, us);
   }
   m_lastArrival = arrivalNs;
 }

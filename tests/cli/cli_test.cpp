@@ -159,6 +159,42 @@ TEST_F(CliTest, ImportAndExport) {
   EXPECT_EQ(List({"import", dir + "/none.csv"}).status, 1);
 }
 
+// A GBK head end: the file keeps its GBK bytes, the command line and the
+// table are in the locale's character set (UTF-8 here), JSON and exported
+// files in UTF-8.
+TEST_F(CliTest, CodePageOfTheHeadEnd) {
+  const std::string fixture = ReadAll(IPTV_CONFIG_FIXTURES "/gbk.txt");
+  Write(config, fixture);
+  Outcome run = List({"--codepage", "GBK", "show", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"name\":\"中央电视台一套\""), std::string::npos) << run.out;
+  run = List({"--codepage", "GBK", "show"});
+  EXPECT_NE(run.out.find("凤凰卫视中文台"), std::string::npos) << run.out;
+
+  run =
+      List({"--codepage", "GBK", "add", "--number", "9", "--name", "新闻", "--multicast", "224.2.2.9", "--port", "9"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string saved = ReadAll(config);
+  EXPECT_NE(saved.find("@mcast:9:\xD0\xC2\xCE\xC5:224.2.2.9:9::0:0#"), std::string::npos) << saved;
+  // What was there before is still there, byte for byte.
+  const std::string firstProgram =
+      fixture.substr(fixture.find("@mcast:1:"), fixture.find("@mcast:3:") - fixture.find("@mcast:1:"));
+  EXPECT_NE(saved.find(firstProgram), std::string::npos);
+
+  run = List({"--codepage", "GBK", "add", "--number", "10", "--name", "\xF0\x9F\x93\xBA", "--multicast", "224.2.2.10",
+              "--port", "10"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Name '\xF0\x9F\x93\xBA' holds a character that code page GBK has no place for\n");
+  EXPECT_EQ(ReadAll(config), saved);
+
+  ASSERT_EQ(List({"--codepage", "GBK", "export", dir + "/list.m3u"}).status, 0);
+  EXPECT_NE(ReadAll(dir + "/list.m3u").find(",新闻\n"), std::string::npos);
+
+  run = List({"--codepage", "KLINGON", "show"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.rfind("iptv-list: unknown code page 'KLINGON'", 0), 0u) << run.err;
+}
+
 // A file the load could not take whole is kept beside before the first
 // save, and the operator is told where.
 TEST_F(CliTest, AnIncompleteFileIsKeptBeforeItIsReplaced) {
