@@ -17,50 +17,29 @@
 #include <memory>
 
 #include "../support/netns.h"
+#include "dlg_fixture.h"
 #include "storage/interface_choice.h"
 #include "table/program_table.h"
 #include "window/log_pane.h"
 #include "window/sender_dlg.h"
-#include "window_test_support.h"
 
 namespace {
 
-class AirStatusTest : public testing::Test {
+class AirStatusTest : public DlgFixture {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
+    DlgFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     if (if_nametoindex("vt0") == 0) GTEST_SKIP() << "no veth pair (run with --veth)";
-    ASSERT_TRUE(m_dir.isValid());
-    setenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit().constData(), 1);
-    ResetProgramTable();
-    ResetRunOnceFlag();
-    g_bStopPrint = 0;
-    g_dwSendAddr = 0;
   }
   void TearDown() override {
-    m_dlg.reset();
+    DlgFixture::TearDown();
     g_bStopPrint = 0;
     // Put the route back whatever the test did with it.
     (void)std::system("ip route replace 224.0.0.0/4 dev vt0 2>/dev/null");
   }
-  void Open() {
-    m_dlg = std::make_unique<CSenderDlg>(m_dir.filePath(QStringLiteral("config.txt")).toStdString(), m_prompter);
-    m_dlg->show();
-    m_dlg->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
-  }
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = m_dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QString Label() const { return Find<QLabel>("airStatusLabel")->text(); }
   QString Pane() const { return Find<QPlainTextEdit>("logPane")->toPlainText(); }
-
-  QTemporaryDir m_dir;
-  RecordingPrompter m_prompter;
-  std::unique_ptr<CSenderDlg> m_dlg;
 };
 
 TEST_F(AirStatusTest, ALostRouteAndItsReturnShowInTheLabelAndThePane) {

@@ -21,6 +21,7 @@
 
 #include "../e2e/air_support.h"
 #include "../support/netns.h"
+#include "dlg_fixture.h"
 #include "storage/interface_choice.h"
 #include "table/program_table.h"
 #include "text/code_page.h"
@@ -28,59 +29,24 @@
 #include "window/ip_address_edit.h"
 #include "window/sender_app.h"
 #include "window/sender_dlg.h"
-#include "window_test_support.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 std::string Gbk(const char* utf8) { return CodePage::Named("GBK", nullptr)->FromUtf8(utf8).value_or("?"); }
 
-class CodePageWindowTest : public testing::Test {
+class CodePageWindowTest : public DlgFixture {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
-    ASSERT_TRUE(dir.isValid());
-    configPath = dir.filePath(QStringLiteral("config.txt")).toStdString();
-    setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ResetProgramTable();
-    ResetRunOnceFlag();
-    g_dwSendAddr = 0;
+    DlgFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     std::string error;
     ASSERT_TRUE(ApplyCodePageOption("GBK", &error)) << error;
   }
   void TearDown() override {
-    dlg.reset();
+    DlgFixture::TearDown();
     SetHeadEndCodePage(CodePage::Utf8());
   }
 
-  void Open() {
-    dlg = std::make_unique<CSenderDlg>(configPath, prompter);
-    dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
-  }
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  QString Text(const char* name) const { return Find<QLineEdit>(name)->text(); }
-  QString Cell(int row, int column) const {
-    const QAbstractItemModel* model = Find<QTableView>("programList")->model();
-    return model->index(row, column).data().toString();
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
-  void ClickRow(int row) {
-    auto* list = Find<QTableView>("programList");
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 2)).center());
-  }
   // Types over an edit's text, one key event per character, each carrying
   // its character as a keyboard of that script hands it over.
   void Type(const char* name, const QString& text) {
@@ -94,32 +60,6 @@ class CodePageWindowTest : public testing::Test {
       i += n - 1;
     }
   }
-  void TypeAddress(const char* dotted) {
-    auto* ip = Find<CIpAddressCtrl>("multicastIp");
-    const QStringList octets = QString::fromLatin1(dotted).split(QLatin1Char('.'));
-    for (int i = 0; i < 4; ++i) {
-      ip->Field(i)->setFocus();
-      ip->Field(i)->selectAll();
-      QTest::keyClicks(ip->Field(i), octets[i]);
-    }
-  }
-  // Takes datagrams in short turns, so the window keeps handling events,
-  // until the last list seen satisfies `ok` (bounded).
-  bool SeesOnAir(AirReceiver& air, const std::function<bool(const PlayList&)>& ok) {
-    auto seen = [&] { return !air.lists.empty() && ok(air.lists.back()); };
-    return QTest::qWaitFor(
-        [&] {
-          const auto turn = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-          air.Until([&] { return seen() || std::chrono::steady_clock::now() >= turn; }, std::chrono::seconds(1));
-          return seen();
-        },
-        10000);
-  }
-
-  QTemporaryDir dir;
-  std::string configPath;
-  RecordingPrompter prompter;
-  std::unique_ptr<CSenderDlg> dlg;
 };
 
 TEST_F(CodePageWindowTest, ShowsTakesAndSendsTheHeadEndsCodePage) {
@@ -135,7 +75,7 @@ TEST_F(CodePageWindowTest, ShowsTakesAndSendsTheHeadEndsCodePage) {
   EXPECT_EQ(Cell(0, 5), QString::fromUtf8("北京演播室"));
   EXPECT_EQ(Cell(1, 2), QString::fromUtf8("凤凰卫视中文台"));
   EXPECT_EQ(Cell(1, 5), QString::fromUtf8("丂乗 @\\"));
-  ASSERT_TRUE(SeesOnAir(
+  ASSERT_TRUE(AirShows(
       air, [](const PlayList& l) { return l.programs.size() == 3 && l.programs[0].name == Gbk("中央电视台一套"); }));
 
   // A click on a row shows its texts in the form.
@@ -150,12 +90,12 @@ TEST_F(CodePageWindowTest, ShowsTakesAndSendsTheHeadEndsCodePage) {
   QTest::sendKeyEvent(QTest::Click, Find<QLineEdit>("nameEdit"), Qt::Key_unknown, QString::fromUtf8("📺"),
                       Qt::NoModifier);
   EXPECT_EQ(Text("nameEdit"), QString::fromUtf8("东方卫视"));
-  TypeAddress("224.2.2.4");
+  TypeAddressFields("224.2.2.4");
   Type("portEdit", QStringLiteral("10004"));
   Type("remarkEdit", QString::fromUtf8("上海"));
   Click("addButton");
-  ASSERT_TRUE(SeesOnAir(
-      air, [](const PlayList& l) { return l.programs.size() == 4 && l.programs[3].name == Gbk("东方卫视"); }));
+  ASSERT_TRUE(
+      AirShows(air, [](const PlayList& l) { return l.programs.size() == 4 && l.programs[3].name == Gbk("东方卫视"); }));
   EXPECT_EQ(Cell(3, 2), QString::fromUtf8("东方卫视"));
 
   // The file: the loaded lines as they were, byte for byte, and the new one

@@ -30,20 +30,13 @@
 #include <vector>
 
 #include "../support/netns.h"
+#include "dlg_fixture.h"
 #include "table/program_table.h"
 #include "window/sender_dlg.h"
-#include "window_test_support.h"
 
 extern char** environ;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // The version line moves with the broadcast's cycles in the window; the
 // rest of the file is the commands' doing.
@@ -109,34 +102,14 @@ int RunCli(std::vector<std::string> args, const std::string& config) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class ListParityTest : public testing::Test {
+class ListParityTest : public DlgFixture {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
-    ASSERT_TRUE(dir.isValid());
-    setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ResetProgramTable();
-    ResetRunOnceFlag();
+    DlgFixture::SetUp();
     prompter.answer = true;  // as --yes
   }
 
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
-  void Type(const char* name, const std::string& text) {
-    auto* edit = Find<QLineEdit>(name);
-    edit->setFocus();
-    edit->selectAll();
-    if (text.empty()) {
-      QTest::keyClick(edit, Qt::Key_Backspace);
-    } else {
-      QTest::keyClicks(edit, QString::fromStdString(text));
-    }
-  }
+  void Type(const char* name, const std::string& text) { TypeOver(name, QString::fromStdString(text)); }
   void TypeAddress(const std::string& dotted) {
     auto* list = Find<QTableView>("programList");
     list->setFocus();
@@ -154,10 +127,6 @@ class ListParityTest : public testing::Test {
       if (rowKey == key) return r;
     }
     return -1;
-  }
-  void ClickRow(int row) {
-    auto* list = Find<QTableView>("programList");
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 2)).center());
   }
   void TypeFields(const Step& s) {
     if (s.number) Type("numberEdit", *s.number);
@@ -244,10 +213,6 @@ class ListParityTest : public testing::Test {
         break;
     }
   }
-
-  QTemporaryDir dir;
-  RecordingPrompter prompter;
-  std::unique_ptr<CSenderDlg> dlg;
 };
 
 TEST_F(ListParityTest, TheWindowAndTheCommandLineLeaveTheSameFiles) {

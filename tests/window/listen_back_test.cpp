@@ -30,11 +30,11 @@
 #include "../e2e/air_support.h"
 #include "../support/netns.h"
 #include "broadcast/play_list_budget.h"
+#include "dlg_fixture.h"
 #include "storage/interface_choice.h"
 #include "window/log_pane.h"
 #include "window/program_list_model.h"
 #include "window/sender_dlg.h"
-#include "window_test_support.h"
 
 namespace {
 
@@ -86,36 +86,15 @@ class StrangeSender {
   std::thread m_thread;
 };
 
-class ListenBackTest : public testing::Test {
+class ListenBackTest : public DlgFixture {
  protected:
-  void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
-    ASSERT_TRUE(dir.isValid());
-    configPath = dir.filePath(QStringLiteral("config.txt")).toStdString();
-    setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ResetProgramTable();
-    ResetRunOnceFlag();
-    g_bStopPrint = 0;
-    g_dwSendAddr = 0;
-  }
-  void TearDown() override { dlg.reset(); }
-
   void Open(const std::vector<std::string>& programLines) {
     std::string bytes = "IPTV multicast IP List\r\n@freq:10#\r\n@version:3#\r\n@index:1#\r\n";
     for (const std::string& line : programLines) bytes += "@mcast:" + line + "#\r\n";
-    std::ofstream(configPath, std::ios::binary) << bytes << "@end#\r\n";
-    dlg = std::make_unique<CSenderDlg>(configPath, prompter);
-    dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    WriteFile(configPath, bytes + "@end#\r\n");
+    DlgFixture::Open();
   }
 
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QString Label(const char* name) const { return Find<QLabel>(name)->text(); }
   bool Alarm(const char* name) const { return Find<QLabel>(name)->property("alarm").toBool(); }
 
@@ -127,13 +106,7 @@ class ListenBackTest : public testing::Test {
                                        << part.toStdString() << "\"";
   }
 
-  void Type(const char* name, const QString& text) {
-    auto* edit = Find<QLineEdit>(name);
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-  }
+  void Type(const char* name, const QString& text) { TypeOver(name, text); }
 
   // The version the panel shows, -1 when it shows none.
   int PanelVersion() const {
@@ -144,31 +117,12 @@ class ListenBackTest : public testing::Test {
   // Waits (bounded) until the panel shows the version of the latest list a
   // set-top box completed; the window handles its events meanwhile.
   testing::AssertionResult PanelFollowsTheAir(AirReceiver& air, int notVersion = -1) {
-    auto same = [&] {
-      return !air.lists.empty() && air.lists.back().version != notVersion && PanelVersion() == air.lists.back().version;
-    };
-    const bool ok = QTest::qWaitFor(
-        [&] {
-          const auto turn = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-          air.Until([&] { return std::chrono::steady_clock::now() >= turn; }, std::chrono::seconds(1));
-          return same();
-        },
-        10000);
+    const bool ok =
+        AirShows(air, [&](const PlayList& l) { return l.version != notVersion && PanelVersion() == l.version; });
     if (ok) return testing::AssertionSuccess();
     return testing::AssertionFailure() << "the panel shows \"" << Label("airLabel").toStdString()
                                        << "\"; on the air: " << (air.lists.empty() ? -1 : air.lists.back().version);
   }
-
-  void ClickRow(int row) {
-    auto* list = Find<QTableView>("programList");
-    const QRect cell = list->visualRect(list->model()->index(row, 2));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-  }
-
-  QTemporaryDir dir;
-  std::string configPath;
-  RecordingPrompter prompter;
-  std::unique_ptr<CSenderDlg> dlg;
 };
 
 TEST_F(ListenBackTest, ShowsTheVersionOnTheAirAndAlarmsOnASecondSender) {

@@ -21,22 +21,17 @@
 
 #include "../e2e/air_support.h"
 #include "../support/netns.h"
+#include "dlg_fixture.h"
 #include "storage/config_file.h"
 #include "storage/interface_choice.h"
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
 #include "window/qt_prompter.h"
 #include "window/sender_dlg.h"
-#include "window_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Written to a temporary name and renamed into place, as editors save.
 void WriteConfig(const std::string& path, const std::string& bytes) {
@@ -67,41 +62,8 @@ std::vector<DecodedProgram> OnAir(const std::vector<ProgramEntry>& programs) {
   return out;
 }
 
-class SenderDlgSafetyTest : public testing::Test {
+class SenderDlgSafetyTest : public DlgFixture {
  protected:
-  void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
-    ASSERT_TRUE(dir.isValid());
-    configPath = dir.filePath(QStringLiteral("config.txt")).toStdString();
-    // The per-user store (interface choice, version on the air) lives in the
-    // scratch folder.
-    setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ResetProcess();
-  }
-  void TearDown() override { dlg.reset(); }
-
-  // What a fresh process starts with.
-  static void ResetProcess() {
-    ResetProgramTable();
-    ResetRunOnceFlag();
-    g_bStopPrint = 0;
-    g_dwSendAddr = 0;
-  }
-
-  void Open() {
-    dlg = std::make_unique<CSenderDlg>(configPath, prompter);
-    dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
-  }
-
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
   void Type(const char* name, const QString& text) {
     QLineEdit* edit = Find<QLineEdit>(name);
     edit->setFocus();
@@ -111,35 +73,14 @@ class SenderDlgSafetyTest : public testing::Test {
   void AddProgram(int number, const char* name, const char* address) {
     Type("numberEdit", QString::number(number));
     Type("nameEdit", QString::fromLatin1(name));
-    auto* ip = Find<CIpAddressCtrl>("multicastIp");
-    const QStringList octets = QString::fromLatin1(address).split(QLatin1Char('.'));
-    for (int i = 0; i < 4; ++i) {
-      ip->Field(i)->setFocus();
-      ip->Field(i)->selectAll();
-      QTest::keyClicks(ip->Field(i), octets[i]);
-    }
+    TypeAddressFields(address);
     Type("portEdit", QStringLiteral("1234"));
     Click("addButton");
   }
-  int Rows() const { return Find<QTableView>("programList")->model()->rowCount(); }
-
-  // Takes datagrams in short turns, so the window keeps handling events,
-  // until the monitor printed `list` (bounded).
+  // Until the monitor printed `list` (bounded).
   bool SeesOnAir(AirReceiver& air, const std::vector<DecodedProgram>& list) {
-    auto seen = [&] { return !air.lists.empty() && air.lists.back().programs == list; };
-    return QTest::qWaitFor(
-        [&] {
-          const auto turn = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-          air.Until([&] { return seen() || std::chrono::steady_clock::now() >= turn; }, std::chrono::seconds(1));
-          return seen();
-        },
-        10000);
+    return AirShows(air, [&](const PlayList& l) { return l.programs == list; });
   }
-
-  QTemporaryDir dir;
-  std::string configPath;
-  RecordingPrompter prompter;
-  std::unique_ptr<CSenderDlg> dlg;
 };
 
 // A hand edit of config.txt keeps its "@version" line. "Reload Config."
@@ -162,7 +103,7 @@ TEST_F(SenderDlgSafetyTest, AHandEditedListReachesTheBoxesAfterReloadAndAfterARe
   dlg.reset();
   air.Drain();
   WriteConfig(configPath, ConfigOf(c, 3));
-  ResetProcess();
+  ResetProcessState();
   Open();
   EXPECT_TRUE(SeesOnAir(air, OnAir(c))) << "the list edited while closed never reached the monitor";
   EXPECT_TRUE(prompter.messages.empty()) << prompter.messages.front().text;
@@ -213,7 +154,7 @@ TEST_F(SenderDlgSafetyTest, ClosingTriesAnOwedSaveAgain) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ResetProcess();
+    ResetProcessState();
     prompter = RecordingPrompter();
     fs::remove_all(configPath);
     WriteConfig(configPath, "IPTV multicast IP List\r\n@freq:10#\r\n@version:3#\r\n@index:1#\r\n@end#\r\n");

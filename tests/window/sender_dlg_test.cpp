@@ -35,63 +35,20 @@
 
 #include "../e2e/air_support.h"
 #include "../support/netns.h"
+#include "dlg_fixture.h"
 #include "storage/interface_choice.h"
 #include "table/program_table.h"
 #include "window/about_dlg.h"
 #include "window/ip_address_edit.h"
 #include "window/log_pane.h"
-#include "window_test_support.h"
 
 namespace {
 
 constexpr const char* kNumberPrompt = "“请填入一个正整数。”";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-class SenderDlgTest : public testing::Test {
+class SenderDlgTest : public DlgFixture {
  protected:
-  void SetUp() override {
-    REQUIRE_PRIVATE_NETNS();
-    ASSERT_TRUE(dir.isValid());
-    configPath = dir.filePath(QStringLiteral("config.txt")).toStdString();
-    // The per-user store (the interface choice) lives in the scratch folder.
-    setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ResetProcessState();
-  }
-  void TearDown() override { dlg.reset(); }
-
-  // What a fresh process starts with.
-  static void ResetProcessState() {
-    ResetProgramTable();
-    ResetRunOnceFlag();
-    g_bStopPrint = 0;
-    g_dwSendAddr = 0;
-  }
-
-  void Open() {
-    dlg = std::make_unique<CSenderDlg>(configPath, prompter);
-    dlg->show();
-    dlg->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
-  }
-
-  template <class W>
-  W* Find(const char* name) const {
-    W* widget = dlg->findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QLineEdit* Edit(const char* name) const { return Find<QLineEdit>(name); }
-  QString Text(const char* name) const { return Edit(name)->text(); }
-
-  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
 
   // Types into an edit as the operator does: select everything, type over it.
   void Type(const char* name, const QString& text) {
@@ -115,23 +72,12 @@ class SenderDlgTest : public testing::Test {
     for (QChar c : dotted) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
   }
 
-  void ClickRow(int row) {
-    auto* list = Find<QTableView>("programList");
-    const QRect cell = list->visualRect(list->model()->index(row, 2));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-  }
-
   QStringList RowNames() const {
     const QAbstractItemModel* model = Find<QTableView>("programList")->model();
     QStringList names;
     for (int r = 0; r < model->rowCount(); ++r) names << model->index(r, 2).data().toString();
     return names;
   }
-
-  QTemporaryDir dir;
-  std::string configPath;
-  RecordingPrompter prompter;
-  std::unique_ptr<CSenderDlg> dlg;
 };
 
 TEST_F(SenderDlgTest, StartsWithoutConfigShowingTheInitialValues) {
