@@ -221,7 +221,6 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
   bool haveEntries = false;
   int encodedCount = 0;
   while (m_bStop.load() == 0) {
-    std::memset(m_SectionBuf, 0, sizeof m_SectionBuf);
     uint8_t lastSection = 0;
     int len;
     uint8_t version;
@@ -241,8 +240,8 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
       if (g_bListChanged.exchange(0) != 0) g_nVersion.store(NextVersion(g_nVersion.load()));
       version = g_nVersion.load();
     }
-    int sections = 0;
-    while (sections < MAX_SECTIONS && m_SectionBuf[sections][0] == wire::TABLE_ID) ++sections;
+    // Buffers past the last section keep an older list; nothing reads them.
+    const int sections = lastSection + 1;
     const CycleFields fields{version, sections, rotation, len, sent};
     FormatCycleLine(line, sizeof line, fields);
     sent = 0;
