@@ -217,22 +217,31 @@ void BroadcastLoop::BroadcastThread(uint32_t sendAddr) {
   // wait resumes (one rotation after the cycle that stepped the version).
   bool woken = false;
   int owed = 0;
+  // The program entries as last encoded, and from how many programs.
+  bool haveEntries = false;
+  int encodedCount = 0;
   while (m_bStop.load() == 0) {
-    std::memset(m_SectionBuf, 0, sizeof m_SectionBuf);
     uint8_t lastSection = 0;
     int len;
     uint8_t version;
     {
       std::lock_guard lock(g_TableGuard);
-      const PlayListInput input{g_Programs, g_nProgramCount, g_nVersion.load(), &m_addresses};
-      len = BuildSection(m_SectionBuf, 0, lastSection, 0, input, m_clock);
+      // Every change of the table is published under the guard with the
+      // flag raised, and the flag comes down only below, within the same
+      // hold: a change is always seen here before its flag is consumed.
+      if (!haveEntries || g_bListChanged.load() != 0 || g_nProgramCount != encodedCount) {
+        EncodePlayListEntries(m_entries, {g_Programs, g_nProgramCount, 0, &m_addresses});
+        encodedCount = g_nProgramCount;
+        haveEntries = true;
+      }
+      len = BuildSections(m_SectionBuf, m_entries, g_nVersion.load(), m_clock, lastSection);
       // The sections just built carry the old version; the new one goes on
       // the air from the next cycle.
       if (g_bListChanged.exchange(0) != 0) g_nVersion.store(NextVersion(g_nVersion.load()));
       version = g_nVersion.load();
     }
-    int sections = 0;
-    while (sections < MAX_SECTIONS && m_SectionBuf[sections][0] == wire::TABLE_ID) ++sections;
+    // Buffers past the last section keep an older list; nothing reads them.
+    const int sections = lastSection + 1;
     const CycleFields fields{version, sections, rotation, len, sent};
     FormatCycleLine(line, sizeof line, fields);
     sent = 0;

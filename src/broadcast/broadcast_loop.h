@@ -1,5 +1,6 @@
 // The broadcast loop: keeps the play list on the air from its own thread.
-// Once per cycle it encodes the table, consumes the change flag by stepping
+// Once per cycle it encodes the table (the program entries only when a
+// change was published), consumes the change flag by stepping
 // the version, sends one section in rotation, hands its log line over and
 // waits for the send period or the stop signal.
 #pragma once
@@ -107,6 +108,9 @@ class BroadcastLoop {
   SendReportSink* m_reports = nullptr;
 
   SectionBuffers m_SectionBuf{};
+  // The table's program entries, encoded anew when a change is published;
+  // every cycle builds its sections around them.
+  PlayListEntries m_entries{};
   AddressCache m_addresses{};
   std::atomic<int32_t> m_bStop{0};
   StopEvent m_hStopEvent;

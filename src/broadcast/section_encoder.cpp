@@ -114,8 +114,8 @@ uint32_t CachedAddress(const ProgramEntry& e, int index, AddressCache* cache) {
 }
 
 // One program entry, 17 + nameLen bytes. Numbers go on the air as their
-// low 16 bits.
-void PutProgramEntry(ByteWriter& w, const ProgramEntry& e, size_t nameLen, uint32_t addr) {
+// low 16 bits. Inlined for the same reason as the time descriptor.
+[[gnu::always_inline]] inline void PutProgramEntry(ByteWriter& w, const ProgramEntry& e, size_t nameLen, uint32_t addr) {
   w.Put16(static_cast<uint16_t>(e.nNumber));                                      // program_number
   w.Put16(static_cast<uint16_t>(e.nGroup));                                       // group
   const ByteWriter::LengthField descriptors = w.ReserveLength12(RESERVED_FLAGS);  // descriptors length
@@ -130,10 +130,6 @@ void PutProgramEntry(ByteWriter& w, const ProgramEntry& e, size_t nameLen, uint3
   w.FillLength12(descriptors);
 }
 
-// Bytes of program entries one section holds: 1024 less the header and the
-// CRC, 1000.
-constexpr size_t kProgramLoopCapacity = SECTION_SIZE - SECTION_HEADER_SIZE - CRC_SIZE;
-
 // The play list's one packing rule, for the encoder and the fit check
 // alike: programs go in table order into the open section as long as their
 // entry and the CRC behind it still fit into SECTION_SIZE bytes; the first
@@ -147,7 +143,7 @@ int PackPrograms(const ProgramEntry* programs, int first, int count, int section
   for (int i = first; i < count; ++i) {
     const size_t nameLen = NameLength(programs[i]);
     const size_t size = PROGRAM_ENTRY_FIXED + nameLen;
-    if (used + size > kProgramLoopCapacity) {
+    if (used + size > PlayListEntries::kLoopCapacity) {
       if (section == MAX_SECTIONS - 1) return count - i;
       ++section;
       sink.NextSection();
@@ -237,6 +233,29 @@ class SectionSink {
   int m_total = 0;
 };
 
+// Writes the program entries one after another into PlayListEntries and
+// marks where each section's program loop ends.
+class EntrySink {
+ public:
+  EntrySink(PlayListEntries& entries, const PlayListInput& input)
+      : m_entries(entries), m_input(input), m_w(entries.bytes, sizeof entries.bytes) {}
+
+  void Entry(const ProgramEntry& e, int i, size_t nameLen) {
+    PutProgramEntry(m_w, e, nameLen, CachedAddress(e, i, m_input.addresses));
+  }
+  void NextSection() { m_entries.loopEnd[m_section++] = m_w.Size(); }
+  void Finish() {
+    m_entries.loopEnd[m_section] = m_w.Size();
+    m_entries.sections = m_section + 1;
+  }
+
+ private:
+  PlayListEntries& m_entries;
+  const PlayListInput& m_input;
+  ByteWriter m_w;
+  int m_section = 0;
+};
+
 // The fit check's sink: placing is all it needs.
 struct CountingSink {
   void Entry(const ProgramEntry&, int, size_t) {}
@@ -266,4 +285,38 @@ bool PlayListFits(const ProgramEntry* programs, int count, int* leftOut) {
   const int left = PackPrograms(programs, 0, count, 0, sink);
   if (leftOut) *leftOut = left;
   return left == 0;
+}
+
+void EncodePlayListEntries(PlayListEntries& entries, const PlayListInput& input) {
+  EntrySink sink(entries, input);
+  entries.leftOut = PackPrograms(input.programs, 0, input.count, 0, sink);
+  sink.Finish();
+}
+
+int BuildSections(SectionBuffers& buffers, const PlayListEntries& entries, uint8_t version, const Clock& clock,
+                  uint8_t& lastSection) {
+  // Every length is known before the header is written: the header goes
+  // out front to back, then the program loop in one copy.
+  const uint8_t versionByte = static_cast<uint8_t>(VERSION_BYTE_BASE | ((version & 0x1F) << 1));
+  lastSection = static_cast<uint8_t>(entries.sections - 1);
+  int total = 0;
+  size_t from = 0;
+  for (int s = 0; s < entries.sections; ++s) {
+    const size_t loop = entries.loopEnd[s] - from;
+    ByteWriter w(buffers[s], SECTION_SIZE);
+    w.Put8(TABLE_ID);                                                                                 // table_id
+    w.PutLength12(SECTION_SYNTAX_FLAGS, SECTION_HEADER_SIZE - SECTION_LENGTH_END + loop + CRC_SIZE);  // section_length
+    w.Put16(TABLE_ID_EXTENSION);                            // table_id_extension
+    w.Put8(versionByte);                                    // 01, version_number, current_next_indicator
+    w.Put8(static_cast<uint8_t>(s));                        // section_number
+    w.Put8(lastSection);                                    // last_section_number
+    w.PutLength12(RESERVED_FLAGS, TIME_DESCRIPTOR_LENGTH);  // descriptor loop length
+    PutTimeDescriptor(w, clock.Now());                      // the descriptor loop
+    w.PutLength12(RESERVED_FLAGS, loop);                    // program loop length
+    assert(w.Size() == SECTION_HEADER_SIZE);
+    w.PutBytes(entries.bytes + from, loop);  // the program loop
+    total += AppendCrc32(buffers[s], static_cast<int>(w.Size()));
+    from = entries.loopEnd[s];
+  }
+  return total;
 }

@@ -65,6 +65,32 @@ struct PlayListInput {
 int BuildSection(SectionBuffers& buffers, uint8_t sectionNumber, uint8_t& lastSection, int firstProgram,
                  const PlayListInput& input, const Clock& clock, int* leftOut = nullptr);
 
+// The play list's program entries as they go on the air, encoded once when
+// the table is published and kept until the next publication, so that a
+// cycle only puts the sections around them: the sections' program loops,
+// one after another, packed as BuildSection packs them.
+struct PlayListEntries {
+  // Bytes of program entries one section holds: 1024 less the header and
+  // the CRC.
+  static constexpr size_t kLoopCapacity = SECTION_SIZE - wire::SECTION_HEADER_SIZE - wire::CRC_SIZE;  // 1000
+
+  uint8_t bytes[MAX_SECTIONS * kLoopCapacity];
+  size_t loopEnd[MAX_SECTIONS];  // where section s's program loop ends in `bytes`
+  int sections = 0;              // 1..6 once encoded
+  int leftOut = 0;               // programs that did not fit into six sections
+};
+
+// Encodes programs 0..count-1 of `input` into `entries` (input.version is
+// not used: it belongs to the sections).
+void EncodePlayListEntries(PlayListEntries& entries, const PlayListInput& input);
+
+// Builds the sections of `entries` into the buffers from section 0 on:
+// the same bytes as BuildSection from section 0 and program 0 of the table
+// the entries were encoded from. Reads the clock once per section. Returns
+// the total size of the sections; `lastSection` gets their number minus one.
+int BuildSections(SectionBuffers& buffers, const PlayListEntries& entries, uint8_t version, const Clock& clock,
+                  uint8_t& lastSection);
+
 // Whole size in bytes of a section in a buffer, from its section_length.
 inline int SectionTotalSize(const uint8_t* section) { return static_cast<int>(wire::SectionTotalSize(section)); }
 

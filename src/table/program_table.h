@@ -39,7 +39,10 @@ extern int g_nProgramCount;
 // Guards g_Programs, g_nProgramCount and the version step.
 extern std::mutex g_TableGuard;
 // Raised by every refresh and by Force Update; the broadcast loop exchanges
-// it with 0, so a raise between its read and its clear is never lost.
+// it with 0, so a raise between its read and its clear is never lost. It is
+// how a change is published: the loop encodes the programs again only when
+// it finds the flag raised (or the count changed), so whoever changes
+// g_Programs raises it in the same hold of g_TableGuard.
 extern std::atomic<int32_t> g_bListChanged;
 // Play-list version 0..31 (a loaded value may be up to 255 until its first
 // step). Stepped under g_TableGuard; any other read takes the byte whole.

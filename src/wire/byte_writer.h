@@ -70,6 +70,14 @@ class ByteWriter {
     m_begin[field.at + 1] = static_cast<uint8_t>(length);
   }
 
+  // A 12-bit length already known, under `flags`.
+  void PutLength12(uint8_t flags, size_t length) {
+    assert(Fits(LENGTH12_SIZE) && flags <= 0x0F && length <= 0x0FFF);
+    m_pos[0] = static_cast<uint8_t>(flags << 4 | length >> 8);
+    m_pos[1] = static_cast<uint8_t>(length);
+    m_pos += LENGTH12_SIZE;
+  }
+
   bool Fits(size_t n) const { return n <= static_cast<size_t>(m_end - m_pos); }
   // Bytes written so far.
   size_t Size() const { return static_cast<size_t>(m_pos - m_begin); }

@@ -170,6 +170,57 @@ TEST_F(BroadcastLoopTest, AChangeWakesAWaitWithoutTimeOutForOneRotation) {
   EXPECT_EQ(sent, want);
 }
 
+// The loop keeps the program entries encoded between publications; a
+// published change, of a field or of the count, is on the air from the
+// cycle right after it, byte for byte as the table encodes.
+TEST_F(BroadcastLoopTest, APublishedChangeIsOnTheAirFromTheNextCycle) {
+  SetTable({MakeProgram(101, "abc", "239.1.2.3", 1234, 2, 1)});
+  sendRate = 0xFFFFFFFFu;  // one cycle per wake, then the stop alone
+  BroadcastLoop loop(socket, pause, clock, sink, sendRate);
+  loop.Start(0);
+  ASSERT_EQ(sink.WaitFor(1).size(), 1u);
+
+  // An edit as the editing commands make it: the change and the refresh
+  // in one hold of the guard, then the wake.
+  std::vector<RowTexts> rows;
+  auto publish = [&](int count, size_t lines, auto&& change) {
+    {
+      std::lock_guard lock(g_TableGuard);
+      change();
+      RefreshTableLocked(count, false, rows);
+    }
+    loop.Wake();
+    sink.WaitFor(lines);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(loop.Cycles(), lines) << "the cycle that steps the version, then one rotation";
+  };
+  publish(1, 3, [] {
+    CopyField(g_Programs[0].szName, "a longer name");
+    g_Programs[0].nPort = 4321;
+  });
+  publish(2, 5, [] { g_Programs[1] = MakeProgram(7, "second", "224.9.9.9", 99, 0, 0); });
+  loop.Stop();
+
+  auto section = [](std::vector<ProgramEntry> programs, uint8_t version) {
+    SectionBuffers b{};
+    uint8_t last = 0;
+    const int len =
+        BuildSection(b, 0, last, 0, {programs.data(), static_cast<int>(programs.size()), version}, FixedClock());
+    return std::vector<uint8_t>(b[0], b[0] + len);
+  };
+  const ProgramEntry first = MakeProgram(101, "abc", "239.1.2.3", 1234, 2, 1);
+  const ProgramEntry changed = MakeProgram(101, "a longer name", "239.1.2.3", 4321, 2, 1);
+  const ProgramEntry second = MakeProgram(7, "second", "224.9.9.9", 99, 0, 0);
+  const std::vector<std::vector<uint8_t>> want = {section({first}, 0), section({changed}, 0), section({changed}, 1),
+                                                  section({changed, second}, 1), section({changed, second}, 2)};
+  const auto packets = socket.Packets();
+  ASSERT_EQ(packets.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    const std::vector<uint8_t> got(packets[i].begin() + 5, packets[i].begin() + 5 + static_cast<long>(want[i].size()));
+    EXPECT_EQ(Hex(got.data(), got.size()), Hex(want[i].data(), want[i].size())) << "cycle " << i;
+  }
+}
+
 TEST_F(BroadcastLoopTest, FailedSendsShowInTheNextLine) {
   std::vector<ProgramEntry> programs;
   for (int i = 0; i < 12; ++i) programs.push_back(MakeProgram(i + 1, std::string(20, 'n'), "224.2.2.1", 1, 0, 0));

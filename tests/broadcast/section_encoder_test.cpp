@@ -205,3 +205,57 @@ TEST(SectionEncoder, VersionByteAndYear) {
   EXPECT_EQ(Encode({}, 0, {2000, 1, 1, 0, 0, 0}).buf[0][12], 0);
   EXPECT_EQ(Encode({}, 0, {2009, 12, 31, 23, 59, 59}).buf[0][12], 9);
 }
+
+// The loop builds its sections from entries encoded when the table was
+// published; they must be BuildSection's bytes for any table: names of any
+// length or none, fields without terminators, addresses the fast parser
+// refuses, numbers out of range, tables that do not fit, any version and
+// time, and an address cache kept from table to table. The buffers start
+// dirty: the sections must not depend on what was there.
+TEST(SectionEncoder, SectionsFromEncodedEntriesAreBuildSectionsBytes) {
+  std::mt19937 rng(20261211);
+  auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+  const char* addresses[] = {"239.1.2.3", "224.002.002.001", "0x7f.1", "", "224.1.1.256", "10.0.0.1 "};
+  static AddressCache cache;
+  static PlayListEntries entries;
+  static SectionBuffers fast;
+  int sawLeftOut = 0, sawSix = 0;
+  for (int trial = 0; trial < 200; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const int count = below(MAX_PROGRAMS + 1);
+    const int longest = 1 + below(140);
+    std::vector<ProgramEntry> programs(static_cast<size_t>(count));
+    for (ProgramEntry& e : programs) {
+      auto* raw = reinterpret_cast<uint8_t*>(&e);
+      for (size_t i = 0; i < sizeof e; ++i) raw[i] = static_cast<uint8_t>(1 + below(255));
+      const int nameLen = below(longest);
+      if (nameLen < static_cast<int>(sizeof e.szName)) e.szName[nameLen] = '\0';  // else no terminator
+      if (below(4) != 0) CopyField(e.szMulticast, addresses[below(std::size(addresses))]);
+      e.nNumber = static_cast<int32_t>(rng());
+      e.nPort = static_cast<int32_t>(rng());
+      e.nGroup = static_cast<int32_t>(rng());
+    }
+    const auto version = static_cast<uint8_t>(below(256));
+    const FixedClock clock({2000 + below(200), 1 + below(12), 1 + below(31), below(24), below(60), below(61)});
+
+    Build want;
+    want.len = BuildSection(want.buf, 0, want.last, 0, {programs.data(), count, version}, clock, &want.leftOut);
+
+    std::memset(fast, 0xA5, sizeof fast);
+    EncodePlayListEntries(entries, {programs.data(), count, 0, below(2) ? &cache : nullptr});
+    uint8_t last = 0xEE;
+    const int len = BuildSections(fast, entries, version, clock, last);
+
+    ASSERT_EQ(len, want.len);
+    ASSERT_EQ(last, want.last);
+    ASSERT_EQ(entries.leftOut, want.leftOut);
+    for (int s = 0; s <= last; ++s)
+      ASSERT_EQ(Hex(fast[s], static_cast<size_t>(SectionTotalSize(want.buf[s]))),
+                Hex(want.buf[s], static_cast<size_t>(SectionTotalSize(want.buf[s]))))
+          << "section " << s;
+    sawLeftOut += want.leftOut > 0;
+    sawSix += want.last == MAX_SECTIONS - 1;
+  }
+  EXPECT_GT(sawLeftOut, 10);
+  EXPECT_GT(sawSix, 20);
+}
