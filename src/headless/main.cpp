@@ -20,6 +20,7 @@
 
 #include "broadcast/broadcast_loop.h"
 #include "broadcast/log_queue.h"
+#include "broadcast/sap_announcer.h"
 #include "broadcast/udp_socket.h"
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
@@ -63,6 +64,10 @@ const char kUsage[] =
     "  --listen-back      receive the list on the air as a set-top box does, on\n"
     "                     the send interface: its figures join /status and\n"
     "                     /metrics, a second sender is told on standard error\n"
+    "  --sap              announce every program on the air to PC players as a\n"
+    "                     session (SAP/SDP on 224.2.127.254:9875) from the send\n"
+    "                     interface: at once, on every change, then every five\n"
+    "                     minutes or so; deleted at the stop\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -97,6 +102,7 @@ enum : int {
   kOptAllowIncomplete,
   kOptStatusListen,
   kOptListenBack,
+  kOptSap,
 };
 
 // One option a line: adding one is a line here and a case in main.
@@ -111,6 +117,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"allow-incomplete", no_argument, nullptr, kOptAllowIncomplete},
                            {"status-listen", required_argument, nullptr, kOptStatusListen},
                            {"listen-back", no_argument, nullptr, kOptListenBack},
+                           {"sap", no_argument, nullptr, kOptSap},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -190,6 +197,7 @@ int main(int argc, char** argv) {
   std::string statePath;
   std::string statusListen;
   bool listenBack = false;
+  bool announce = false;
   opterr = 0;  // our own messages, each followed by the usage
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
     switch (c) {
@@ -222,6 +230,9 @@ int main(int argc, char** argv) {
         break;
       case kOptListenBack:
         listenBack = true;
+        break;
+      case kOptSap:
+        announce = true;
         break;
       case kOptStatusListen: {
         sockaddr_in unused{};
@@ -316,8 +327,14 @@ int main(int argc, char** argv) {
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
   SendReportQueue sendReports;
   loop.SetSendReportSink(&sendReports);
-  editor.SetChangeHook([&loop] { loop.Wake(); });
+  UdpSocket sapSocket;
+  SapAnnouncer sap(sapSocket);
+  editor.SetChangeHook([&loop, &sap] {
+    loop.Wake();
+    sap.ListChanged();
+  });
   loop.Start(g_dwSendAddr);
+  if (announce) sap.Start(g_dwSendAddr);
   // Under systemd: ready once the first packet went out, status, watchdog.
   NotifySocket notify = NotifySocket::FromEnvironment();
   ServiceReport service(WatchdogIntervalMs());
@@ -398,6 +415,7 @@ int main(int argc, char** argv) {
     }
   }
   notify.Send("STOPPING=1");
+  sap.Stop();
   loop.Stop();
   flush();
   if (lines.Dropped() != 0)

@@ -24,6 +24,7 @@ struct Message {
   std::string origin;       // dotted
   std::string payloadType;  // empty when absent
   std::string payload;
+  std::string source;  // the datagram's source address, dotted (set by Listener)
 };
 
 // Decodes one datagram; nullopt when it is not a plain SAPv1 IPv4 message.
@@ -115,10 +116,17 @@ class Listener {
       pollfd p{m_fd, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
       std::vector<uint8_t> buf(65536);
-      const ssize_t n = ::recv(m_fd, buf.data(), buf.size(), 0);
+      sockaddr_in from{};
+      socklen_t fromLen = sizeof from;
+      const ssize_t n = ::recvfrom(m_fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
       if (n <= 0) continue;
       buf.resize(static_cast<size_t>(n));
-      if (auto m = Decode(buf)) return m;
+      auto m = Decode(buf);
+      if (!m) continue;
+      char text[INET_ADDRSTRLEN];
+      inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+      m->source = text;
+      return m;
     }
   }
 
