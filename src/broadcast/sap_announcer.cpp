@@ -88,12 +88,12 @@ std::string SessionDescription(const ProgramEntry& e, const SessionKey& key, uin
   std::string name = LineText(FieldText(e.szName));
   const std::string remark = LineText(FieldText(e.szNote));
   // A session without a name is given one space, as SDP asks.
-  if (name.empty()) name = " ";
+  if (name.empty()) name.push_back(' ');
   std::string d = "v=0\r\n";
   d += StringPrintf("o=- %llu %llu IN IP4 %s\r\n", static_cast<unsigned long long>(SessionId(key)),
                     static_cast<unsigned long long>(version), Dotted(origin).c_str());
-  d += "s=" + name + "\r\n";
-  if (!remark.empty()) d += "i=" + remark + "\r\n";
+  d.append("s=").append(name).append("\r\n");
+  if (!remark.empty()) d.append("i=").append(remark).append("\r\n");
   // The programs' streams leave with the play list's time-to-live.
   d += StringPrintf("c=IN IP4 %s/%u\r\n", Dotted(key.group).c_str(), unsigned{wire::MULTICAST_TTL});
   d += "t=0 0\r\n";
