@@ -328,13 +328,13 @@ uint64_t SapAnnouncer::Failed() const {
   return m_failed;
 }
 
-void SapAnnouncer::SendAll(const std::vector<std::vector<uint8_t>>& packets, const sockaddr_in& to, bool paced) {
+void SapAnnouncer::SendAll(const std::vector<std::vector<uint8_t>>& packets, const sockaddr_in& to) {
   uint64_t sent = 0, failed = 0;
   for (size_t i = 0; i < packets.size(); ++i) {
-    // A millisecond between datagrams of a burst (the first list, a reload)
-    // keeps receivers' socket buffers from overflowing: 300 programs take
-    // 0.3 s.
-    if (paced && i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A millisecond after every eight datagrams of a burst (the first list,
+    // a reload, the stop) keeps receivers' socket buffers from overflowing
+    // and still sends 300 sessions in under 40 ms.
+    if (i > 0 && i % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (m_socket.SendTo(packets[i].data(), packets[i].size(), to) < 0)
       ++failed;
     else
@@ -368,12 +368,12 @@ void SapAnnouncer::Run(uint32_t sendAddr) {
     lock.unlock();
     if (changed) {
       const std::vector<ProgramEntry> list = ListOnAir();
-      SendAll(schedule.Update(list.data(), static_cast<int>(list.size()), SteadyMs(), NtpSeconds()), to, true);
+      SendAll(schedule.Update(list.data(), static_cast<int>(list.size()), SteadyMs(), NtpSeconds()), to);
     }
-    SendAll(schedule.Due(SteadyMs()), to, true);
+    SendAll(schedule.Due(SteadyMs()), to);
     lock.lock();
   }
   lock.unlock();
   // Players drop the sessions at once rather than after their time-out.
-  SendAll(schedule.DeleteAll(), to, true);
+  SendAll(schedule.DeleteAll(), to);
 }

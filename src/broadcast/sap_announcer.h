@@ -158,7 +158,7 @@ class SapAnnouncer {
 
  private:
   void Run(uint32_t sendAddr);
-  void SendAll(const std::vector<std::vector<uint8_t>>& packets, const sockaddr_in& to, bool paced);
+  void SendAll(const std::vector<std::vector<uint8_t>>& packets, const sockaddr_in& to);
 
   DatagramSocket& m_socket;
   mutable std::mutex m_mutex;

@@ -24,7 +24,6 @@ class SapSetting {
   void ListChanged() { m_announcer.ListChanged(); }
   // The broadcast stops: every session is deleted.
   void Stop();
-  bool Announcing() const { return m_announcer.Running(); }
 
   // Adds the checkable entry; toggling it stores the setting and, while the
   // window broadcasts, starts or stops the announcements at once.
