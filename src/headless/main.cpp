@@ -20,6 +20,7 @@
 
 #include "broadcast/broadcast_loop.h"
 #include "broadcast/log_queue.h"
+#include "broadcast/sap_announcer.h"
 #include "broadcast/udp_socket.h"
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
@@ -68,6 +69,10 @@ const char kUsage[] =
     "                     UTF-8, ...; default: the locale's character set, UTF-8\n"
     "                     in the C locale); a text cut to 127 bytes keeps whole\n"
     "                     characters of it\n"
+    "  --sap              announce every program on the air to PC players as a\n"
+    "                     session (SAP/SDP on 224.2.127.254:9875) from the send\n"
+    "                     interface: at once, on every change, then every five\n"
+    "                     minutes or so; deleted at the stop\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -103,6 +108,7 @@ enum : int {
   kOptStatusListen,
   kOptListenBack,
   kOptCodePage,
+  kOptSap,
 };
 
 // One option a line: adding one is a line here and a case in main.
@@ -118,6 +124,7 @@ const option kOptions[] = {{"config", required_argument, nullptr, kOptConfig},
                            {"status-listen", required_argument, nullptr, kOptStatusListen},
                            {"listen-back", no_argument, nullptr, kOptListenBack},
                            {"codepage", required_argument, nullptr, kOptCodePage},
+                           {"sap", no_argument, nullptr, kOptSap},
                            {nullptr, 0, nullptr, 0}};
 // clang-format on
 
@@ -197,6 +204,7 @@ int main(int argc, char** argv) {
   std::string statePath;
   std::string statusListen;
   bool listenBack = false;
+  bool announce = false;
   opterr = 0;  // our own messages, each followed by the usage
   SetHeadEndCodePage(CodePage::FromLocale());
   for (int c; (c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
@@ -230,6 +238,9 @@ int main(int argc, char** argv) {
         break;
       case kOptListenBack:
         listenBack = true;
+        break;
+      case kOptSap:
+        announce = true;
         break;
       case kOptStatusListen: {
         sockaddr_in unused{};
@@ -327,8 +338,14 @@ int main(int argc, char** argv) {
   BroadcastLoop loop(socket, pause, clock, lines, editor.m_nSendRate);
   SendReportQueue sendReports;
   loop.SetSendReportSink(&sendReports);
-  editor.SetChangeHook([&loop] { loop.Wake(); });
+  UdpSocket sapSocket;
+  SapAnnouncer sap(sapSocket);
+  editor.SetChangeHook([&loop, &sap] {
+    loop.Wake();
+    sap.ListChanged();
+  });
   loop.Start(g_dwSendAddr);
+  if (announce) sap.Start(g_dwSendAddr);
   // Under systemd: ready once the first packet went out, status, watchdog.
   NotifySocket notify = NotifySocket::FromEnvironment();
   ServiceReport service(WatchdogIntervalMs());
@@ -409,6 +426,7 @@ int main(int argc, char** argv) {
     }
   }
   notify.Send("STOPPING=1");
+  sap.Stop();
   loop.Stop();
   flush();
   if (lines.Dropped() != 0)

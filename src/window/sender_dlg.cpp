@@ -107,7 +107,10 @@ CSenderDlg::CSenderDlg(std::string configPath, Prompter& prompter, QWidget* pare
   // The version on the air survives a restart in the per-user store, and a
   // change wakes a broadcast that waits without time-out.
   m_editor.SetAirRecordStore(&m_airRecord);
-  m_editor.SetChangeHook([this] { m_loop.Wake(); });
+  m_editor.SetChangeHook([this] {
+    m_loop.Wake();
+    m_sap.ListChanged();
+  });
   // A fixed frame with a minimise button and no maximise button, and a
   // taskbar entry of its own.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -286,6 +289,7 @@ bool CSenderDlg::OnInitDialog() {
     m_editor.LoadAtStartup(/*holdNotice=*/true);
     m_loop.Start(g_dwSendAddr);
     m_listenBack.Start(g_dwSendAddr);
+    m_sap.BroadcastStarted(g_dwSendAddr);
     QTimer::singleShot(0, this, [this] { m_editor.ShowHeldNotice(); });
   }
   m_bInitDone = true;
@@ -398,6 +402,7 @@ void CSenderDlg::done(int result) {
   QDialog::done(result);  // hides the window and ends its modal run
   m_loop.Stop();
   m_listenBack.Stop();
+  m_sap.Stop();
 }
 
 void CSenderDlg::OnInterfaceSelChange(int index) {
@@ -416,14 +421,15 @@ void CSenderDlg::OnSysCommand(unsigned nID) {
 
 void CSenderDlg::contextMenuEvent(QContextMenuEvent* event) {
   // The window's own menu, where the system menu would hold it elsewhere:
-  // the window commands, the list's import and export, a separator, and the
-  // about entry.
+  // the window commands, the list's import and export, the announcements to
+  // PC players, a separator, and the about entry.
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("windowMenu"));
   menu.setSeparatorsCollapsible(false);
   menu.addAction(QStringLiteral("Minimize"), this, &QWidget::showMinimized);
   menu.addAction(QStringLiteral("Close"), this, &CSenderDlg::reject);
   AddListExchangeEntries(menu, this, m_editor);
+  m_sap.AddEntry(menu, this);
   menu.addSeparator();
   QAction* about = menu.addAction(QString::fromUtf8("关于 Plexitor(&A)..."));
   about->setObjectName(QStringLiteral("aboutAction"));

@@ -23,6 +23,7 @@
 #include "monitor/listen_back.h"
 #include "storage/air_record.h"
 #include "table/prompter.h"
+#include "window/sap_setting.h"
 
 class AirStatus;
 class CIpAddressCtrl;
@@ -132,4 +133,6 @@ class CSenderDlg : public QDialog, public FormView, public LogSink {
   MonotonicPause m_pause;
   SystemClock m_clock;
   BroadcastLoop m_loop;
+  // The programs on the air announced to PC players, when the operator wants it.
+  SapSetting m_sap;
 };
