@@ -42,17 +42,28 @@ std::string Upper(std::string_view s) {
 
 // Converts all of in with cd into out; true when nothing failed. What
 // cannot be converted stops the conversion (out holds what came before).
-bool ConvertAll(iconv_t cd, std::string_view in, std::string& out) {
-  char* src = const_cast<char*>(in.data());  // iconv's signature; it does not write the input
-  size_t srcLeft = in.size();
+// Converts from text[pos] on until the end or a byte sequence iconv cannot
+// convert, appending to out; pos is left where it stopped. False when it
+// stopped at such a sequence.
+bool ConvertFrom(iconv_t cd, std::string_view text, size_t& pos, std::string& out) {
   char buffer[256];
-  while (srcLeft > 0) {
+  while (pos < text.size()) {
+    char* src = const_cast<char*>(text.data() + pos);  // iconv's signature; it does not write the input
+    size_t srcLeft = text.size() - pos;
     char* dst = buffer;
     size_t dstLeft = sizeof buffer;
     const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     out.append(buffer, static_cast<size_t>(dst - buffer));
+    pos = text.size() - srcLeft;
     if (r == static_cast<size_t>(-1) && errno != E2BIG) return false;
   }
+  return true;
+}
+
+bool ConvertAll(iconv_t cd, std::string_view in, std::string& out) {
+  size_t pos = 0;
+  if (!ConvertFrom(cd, in, pos, out)) return false;
+  char buffer[256];
   char* dst = buffer;
   size_t dstLeft = sizeof buffer;
   iconv(cd, nullptr, nullptr, &dst, &dstLeft);  // a stateful set's closing shift
@@ -203,16 +214,7 @@ bool CodePage::Decode(std::string_view text, std::string& out, BadByteFn badByte
   }
   bool clean = true;
   size_t pos = 0;
-  char buffer[256];
-  while (pos < text.size()) {
-    char* src = const_cast<char*>(text.data() + pos);
-    size_t srcLeft = text.size() - pos;
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    const size_t r = iconv(cd.Get(), &src, &srcLeft, &dst, &dstLeft);
-    out.append(buffer, static_cast<size_t>(dst - buffer));
-    pos = text.size() - srcLeft;
-    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+  while (!ConvertFrom(cd.Get(), text, pos, out)) {
     clean = false;
     // UTF-8 knows no unassigned pairs: every refused byte stands alone.
     const size_t len = m_utf8 ? 1 : UnknownLength(m_name, text, pos);
@@ -241,16 +243,7 @@ std::string CodePage::FromUtf8Lossy(std::string_view utf8) const {
   std::string out;
   if (!cd.Ok()) return out;
   size_t pos = 0;
-  char buffer[256];
-  while (pos < utf8.size()) {
-    char* src = const_cast<char*>(utf8.data() + pos);
-    size_t srcLeft = utf8.size() - pos;
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    const size_t r = iconv(cd.Get(), &src, &srcLeft, &dst, &dstLeft);
-    out.append(buffer, static_cast<size_t>(dst - buffer));
-    pos = utf8.size() - srcLeft;
-    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+  while (!ConvertFrom(cd.Get(), utf8, pos, out)) {
     // Skip the whole character that has no place (or the byte that is no
     // UTF-8), then carry on.
     out += '?';
