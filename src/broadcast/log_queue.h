@@ -22,9 +22,10 @@
 
 class LogQueue : public LogSink {
  public:
-  // Room for the loop's longest line (97 bytes) and its terminator; a
-  // longer line is cut to fit.
-  static constexpr size_t kLineRoom = 128;
+  // As much as the loop's line buffer holds, its terminator included (the
+  // loop's own lines take at most 97 bytes; the window shows whatever it is
+  // handed); a longer line is cut to fit.
+  static constexpr size_t kLineRoom = 1024;
   struct Entry {
     char line[kLineRoom];
     CycleFields fields;

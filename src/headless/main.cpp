@@ -338,7 +338,10 @@ int main(int argc, char** argv) {
   auto flush = [&](bool byLine) {
     const int64_t now = MonotonicMs();
     bool arm = pacer.Arm(now, byLine);
-    if (!lines.Take(batch, arm) && !arm) lines.Take(batch, arm = true);
+    if (!lines.Take(batch, arm) && !arm) {
+      arm = true;  // nothing came during the batch period: sleep until a line does
+      lines.Take(batch, true);
+    }
     pacer.Took(now, arm);
     out.clear();
     statusServer.Take(batch);

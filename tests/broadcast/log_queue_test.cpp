@@ -127,7 +127,7 @@ TEST(LogQueue, BatchesReuseTheirRoomAndLongLinesAreCut) {
   EXPECT_EQ(seen[2], seen[0]);
   EXPECT_EQ(seen[3], seen[1]);
 
-  const std::string longLine(300, 'x');
+  const std::string longLine(LogQueue::kLineRoom + 100, 'x');
   q.Push(longLine.c_str(), Fields(1));
   ASSERT_TRUE(q.Take(batch, false));
   EXPECT_EQ(std::string(batch[0].line), longLine.substr(0, LogQueue::kLineRoom - 1));
