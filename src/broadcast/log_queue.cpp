@@ -6,6 +6,18 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+void CopyLine(char* room, const char* line) {
+  const size_t n = strnlen(line, LogQueue::kLineRoom - 1);
+  std::memcpy(room, line, n);
+  room[n] = '\0';
+}
+
+}  // namespace
+
+LogQueue::Entry::Entry(const char* text, const CycleFields& f) : fields(f) { CopyLine(line, text); }
+
 LogQueue::LogQueue(size_t maxEntries) : m_maxEntries(maxEntries) {}
 
 LogQueue::~LogQueue() {
@@ -22,9 +34,7 @@ bool LogQueue::Push(const char* line, const CycleFields& fields) {
       return false;
     }
     Entry& e = m_entries.emplace_back();
-    const size_t n = strnlen(line, kLineRoom - 1);
-    std::memcpy(e.line, line, n);
-    e.line[n] = '\0';
+    CopyLine(e.line, line);
     e.fields = fields;
     first = m_entries.size() == 1;
     if (m_armed) {

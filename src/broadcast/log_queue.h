@@ -27,6 +27,10 @@ class LogQueue : public LogSink {
   // handed); a longer line is cut to fit.
   static constexpr size_t kLineRoom = 1024;
   struct Entry {
+    // Leaves the line's room as it is: a slot costs only the bytes its line
+    // takes, not a clearing of the whole room.
+    Entry() {}  // NOLINT(modernize-use-equals-default): = default would zero the line
+    Entry(const char* text, const CycleFields& f);
     char line[kLineRoom];
     CycleFields fields;
   };
