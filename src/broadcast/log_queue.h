@@ -4,6 +4,12 @@
 // other side takes everything queued in one batch. Bounded: when the shower
 // falls behind (a stuck pipe, a blocked window), lines beyond the bound are
 // dropped and counted rather than letting memory grow.
+//
+// A line is copied into a fixed slot: a steady flow of lines allocates
+// nothing on either side once the taker keeps its batch (Take(batch, arm)).
+// A taker that sleeps in poll(2) can arm the queue: the next line queued
+// after an armed Take makes WakeFd() readable, and no other line costs the
+// loop a system call.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +22,23 @@
 
 class LogQueue : public LogSink {
  public:
+  // As much as the loop's line buffer holds, its terminator included (the
+  // loop's own lines take at most 97 bytes; the window shows whatever it is
+  // handed); a longer line is cut to fit.
+  static constexpr size_t kLineRoom = 1024;
   struct Entry {
-    std::string line;
+    // Leaves the line's room as it is: a slot costs only the bytes its line
+    // takes, not a clearing of the whole room.
+    Entry() {}  // NOLINT(modernize-use-equals-default): = default would zero the line
+    Entry(const char* text, const CycleFields& f);
+    char line[kLineRoom];
     CycleFields fields;
   };
 
-  explicit LogQueue(size_t maxEntries = 1000) : m_maxEntries(maxEntries) {}
+  explicit LogQueue(size_t maxEntries = 1000);
+  ~LogQueue() override;
+  LogQueue(const LogQueue&) = delete;
+  LogQueue& operator=(const LogQueue&) = delete;
 
   // Any thread. Queues the line, or drops and counts it when the queue is
   // full. True when it is the first line since the last Take: the taker
@@ -31,6 +48,19 @@ class LogQueue : public LogSink {
 
   // Everything queued so far, oldest first.
   std::vector<Entry> Take();
+  // Everything queued so far into `batch` (emptied first), oldest first;
+  // the two sides swap their vectors, so both keep their room. With `arm`,
+  // the next line queued after this makes WakeFd() readable. True when
+  // lines were taken.
+  bool Take(std::vector<Entry>& batch, bool arm);
+
+  // An eventfd, made (and the queue armed) on the first call, readable once
+  // an armed queue takes a line (-1 when none can be made; the taker then
+  // has to poll). The queue owns it.
+  int WakeFd();
+  // Reads the wake-up so that the descriptor is no longer readable.
+  void ClearWake();
+
   // Lines dropped since the queue was made.
   uint64_t Dropped() const;
 
@@ -39,4 +69,6 @@ class LogQueue : public LogSink {
   mutable std::mutex m_mutex;
   std::vector<Entry> m_entries;  // under m_mutex
   uint64_t m_dropped = 0;        // under m_mutex
+  bool m_armed = false;          // under m_mutex
+  int m_wakeFd = -1;             // set by the taker under m_mutex; the taker reads it without
 };

@@ -25,6 +25,7 @@
 #include "editing/program_editor.h"
 #include "headless/change_filter.h"
 #include "headless/journal_log.h"
+#include "headless/log_pacer.h"
 #include "headless/runner_files.h"
 #include "headless/send_reports.h"
 #include "headless/service_notify.h"
@@ -95,6 +96,11 @@ const char kUsage[] =
     "cannot be read in full at the start (or --check finds a problem), or the\n"
     "runner cannot go on (the signals cannot be taken or waited for); 2 on a bad\n"
     "option or address, or an address that no interface here has.\n";
+
+// The shortest time between two batches of log lines while the loop
+// writes one a cycle: a wake-up of the main thread costs about as much as a
+// cycle's send, so a steady flow is written once a second.
+constexpr int64_t kLogBatchMs = 1000;
 
 // Long options without a short form take values past the character range.
 enum : int {
@@ -351,11 +357,22 @@ int main(int argc, char** argv) {
   ServiceReport service(WatchdogIntervalMs());
 
   ChangeFilter filter;
-  auto flush = [&] {
-    std::string out;
-    const std::vector<LogQueue::Entry> batch = lines.Take();
-    statusServer.Take(batch);
+  // Log lines in batches (see LogPacer); the batch and the text keep their
+  // room from one batch to the next.
+  const int wakeFd = lines.WakeFd();
+  LogPacer pacer(kLogBatchMs, WatchdogIntervalMs(), wakeFd >= 0);
+  std::vector<LogQueue::Entry> batch;
+  std::string out;
+  auto flush = [&](bool byLine) {
     const int64_t now = MonotonicMs();
+    bool arm = pacer.Arm(now, byLine);
+    if (!lines.Take(batch, arm) && !arm) {
+      arm = true;  // nothing came during the batch period: sleep until a line does
+      lines.Take(batch, true);
+    }
+    pacer.Took(now, arm);
+    out.clear();
+    statusServer.Take(batch);
     for (const LogQueue::Entry& e : batch) {
       service.Cycle(e.fields, now);
       if (!changesOnly || filter.Keep(e.fields)) out += e.line;
@@ -373,10 +390,9 @@ int main(int argc, char** argv) {
   int status = 0;
   bool running = true;
   while (running) {
-    // Signals at once; log lines in batches, five times a second, which
-    // spares the process a wake-up per cycle.
-    pollfd fds[1] = {{sigFd, POLLIN, 0}};
-    const int ready = poll(fds, 1, 200);
+    // Signals at once; log lines as LogPacer says.
+    pollfd fds[2] = {{sigFd, POLLIN, 0}, {pacer.Watching() ? wakeFd : -1, POLLIN, 0}};
+    const int ready = poll(fds, 2, pacer.TimeoutMs(MonotonicMs()));
     if (ready < 0) {
       if (errno == EINTR) continue;
       // The runner can no longer be stopped by its signals: end the
@@ -385,7 +401,9 @@ int main(int argc, char** argv) {
       status = 1;
       break;
     }
-    flush();
+    const bool byLine = ready > 0 && (fds[1].revents & POLLIN) != 0;
+    if (byLine) lines.ClearWake();
+    flush(byLine);
     if (ready > 0 && (fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
       // Polling a broken descriptor would spin for ever without a signal.
       std::fprintf(stderr, "iptv-headless: the signals can no longer be read\n");
@@ -428,7 +446,7 @@ int main(int argc, char** argv) {
   notify.Send("STOPPING=1");
   sap.Stop();
   loop.Stop();
-  flush();
+  flush(false);
   if (lines.Dropped() != 0)
     std::fprintf(LogTo(LogPriority::Warning),
                  "iptv-headless: %llu log lines dropped while standard output was blocked\n",

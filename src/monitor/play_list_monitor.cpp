@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "text/string_printf.h"
 #include "wire/wire_format.h"
@@ -15,50 +16,70 @@ bool PlayListCollector::SameContent(const DecodedSection& a, const DecodedSectio
          a.lastSection == b.lastSection && a.programs == b.programs;
 }
 
-void PlayListCollector::Start(const DecodedSection& s) {
+void PlayListCollector::Place(const DecodedSection& s, DecodedSection* take) {
+  const int n = s.sectionNumber;
+  m_collecting.have[n] = true;
+  // Last: a section taken leaves `s` with what the slot held.
+  if (take != nullptr)
+    std::swap(m_collecting.slots[n], *take);
+  else
+    m_collecting.slots[n] = s;
+}
+
+void PlayListCollector::Start(const DecodedSection& s, DecodedSection* take) {
   ++m_generation;
   m_collecting.version = s.version;
   m_collecting.last = s.lastSection;
-  for (auto& slot : m_collecting.slots) slot.reset();
-  m_collecting.slots[s.sectionNumber] = s;
+  for (bool& have : m_collecting.have) have = false;
+  Place(s, take);
 }
 
-PlayListCollector::Result PlayListCollector::Add(const DecodedSection& s) {
+PlayListCollector::Result PlayListCollector::Add(const DecodedSection& s, DecodedSection* take) {
   Result r;
+  const int n = s.sectionNumber;
   if (m_collecting.version == s.version) {
-    std::optional<DecodedSection>& slot = m_collecting.slots[s.sectionNumber];
-    if (m_collecting.last != s.lastSection || (slot && !SameContent(*slot, s))) {
+    if (m_collecting.last != s.lastSection || (m_collecting.have[n] && !SameContent(m_collecting.slots[n], s))) {
       r.conflict = true;
-      Start(s);
+      Start(s, take);
     } else {
-      slot = s;  // the latest time
+      Place(s, take);  // the latest time
     }
   } else if (m_shown.version == s.version) {
     // Already handed on: a repeat says nothing new, a change is a conflict.
     // A set under way for another version is kept for a repeat.
-    const std::optional<DecodedSection>& slot = m_shown.slots[s.sectionNumber];
-    if (m_shown.last == s.lastSection && slot && SameContent(*slot, s)) return r;
+    if (m_shown.last == s.lastSection && m_shown.have[n] && SameContent(m_shown.slots[n], s)) return r;
     r.conflict = true;
-    Start(s);
+    Start(s, take);
   } else {
     // A new version starts the set afresh: sections of two lists must never
     // be mixed.
-    Start(s);
+    Start(s, take);
   }
   for (int i = 0; i <= m_collecting.last; ++i)
-    if (!m_collecting.slots[i]) return r;
-  PlayList list;
+    if (!m_collecting.have[i]) return r;
+  PlayList& list = m_list;
   list.version = static_cast<uint8_t>(m_collecting.version);
   list.sections = m_collecting.last + 1;
-  list.time = m_collecting.slots[0]->time;
+  list.time = m_collecting.slots[0].time;
+  list.source = 0;
+  // Assigned over the last list's programs, which keeps their room.
+  size_t count = 0;
   for (int i = 0; i <= m_collecting.last; ++i) {
-    const auto& programs = m_collecting.slots[i]->programs;
-    list.programs.insert(list.programs.end(), programs.begin(), programs.end());
+    for (const DecodedProgram& p : m_collecting.slots[i].programs) {
+      if (count < list.programs.size())
+        list.programs[count] = p;
+      else
+        list.programs.push_back(p);
+      ++count;
+    }
   }
-  m_shown = std::move(m_collecting);
-  m_collecting = Set{};
+  list.programs.resize(count);
+  std::swap(m_shown, m_collecting);
+  m_collecting.version = -1;
+  m_collecting.last = 0;
+  for (bool& have : m_collecting.have) have = false;
   ++m_generation;
-  r.list = std::move(list);
+  r.list = &list;
   return r;
 }
 
@@ -100,6 +121,7 @@ struct PlayListMonitor::Source {
     bool valid = false;
   };
   LastDecoded last[MAX_SECTIONS];
+  DecodedSection decoded;  // each section is decoded into this, which keeps its room
 };
 
 PlayListMonitor::PlayListMonitor(ListSink sink, EventSink events)
@@ -161,7 +183,7 @@ void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
         src.seen.versions.back() == ((data[wire::VERSION_AT] >> 1) & 0x1F))
       return;
   }
-  DecodedSection s;
+  DecodedSection& s = src.decoded;
   const SectionError e = DecodeSection(data, size, s);
   if (e == SectionError::BadCrc) {
     ++m_crcErrors;
@@ -175,7 +197,8 @@ void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
   std::vector<int>& versions = src.seen.versions;
   if ((versions.empty() || versions.back() != s.version) && versions.size() < kMaxVersionsKept)
     versions.push_back(s.version);
-  PlayListCollector::Result r = src.collector.Add(s);
+  const uint8_t version = s.version, number = s.sectionNumber;
+  PlayListCollector::Result r = src.collector.Add(std::move(s));  // s is not read again
   if (r.conflict) {
     ++m_conflicts;
     ++src.seen.conflicts;
@@ -183,13 +206,13 @@ void PlayListMonitor::OnSection(Source& src, const uint8_t* data, size_t size) {
       MonitorEvent ev;
       ev.kind = MonitorEvent::Kind::Conflict;
       ev.source = src.seen.address;
-      ev.version = s.version;
-      ev.sectionNumber = s.sectionNumber;
+      ev.version = version;
+      ev.sectionNumber = number;
       m_events(ev);
     }
   }
-  if (last != nullptr && s.sectionNumber < MAX_SECTIONS) {
-    last = &src.last[s.sectionNumber];
+  if (last != nullptr && number < MAX_SECTIONS) {
+    last = &src.last[number];
     last->bytes.assign(data, data + size);
     last->generation = src.collector.Generation();
     last->valid = true;

@@ -43,13 +43,16 @@ struct PlayList {
 class PlayListCollector {
  public:
   struct Result {
-    std::optional<PlayList> list;  // a set was completed
-    bool conflict = false;         // this section contradicted one already taken
+    PlayList* list = nullptr;  // a set was completed: the collector's, valid until the next Add
+    bool conflict = false;     // this section contradicted one already taken
   };
   // A list comes back when this section completes a set whose version
   // differs from the last one handed on (the first set always counts), or
   // that replaces it after a conflict.
-  Result Add(const DecodedSection& s);
+  Result Add(const DecodedSection& s) { return Add(s, nullptr); }
+  // The same, taking the section's content: `s` is left holding another
+  // section's (and its room), so that a decoder's scratch section is reused.
+  Result Add(DecodedSection&& s) { return Add(s, &s); }
 
   // The same programs, numbering and table id extension; the time is not compared.
   static bool SameContent(const DecodedSection& a, const DecodedSection& b);
@@ -60,15 +63,21 @@ class PlayListCollector {
   uint64_t Generation() const { return m_generation; }
 
  private:
+  // A slot keeps its section's room when it is emptied, so that a new
+  // version's sections are copied in without allocating.
   struct Set {
     int version = -1;  // -1: none
     uint8_t last = 0;
-    std::optional<DecodedSection> slots[MAX_SECTIONS];
+    bool have[MAX_SECTIONS] = {};
+    DecodedSection slots[MAX_SECTIONS];
   };
-  void Start(const DecodedSection& s);
+  Result Add(const DecodedSection& s, DecodedSection* take);
+  void Start(const DecodedSection& s, DecodedSection* take);
+  void Place(const DecodedSection& s, DecodedSection* take);
 
   Set m_collecting;  // the set under way
   Set m_shown;       // the set last handed on, to tell a repeat from a conflict
+  PlayList m_list;   // the list last handed on
   uint64_t m_generation = 0;
 };
 

@@ -103,14 +103,18 @@ SectionError DecodeSection(const uint8_t* data, size_t size, DecodedSection& out
   const size_t programLoop = Length12(data + loopStart);  // program loop length
   const size_t p0 = loopStart + LENGTH12_SIZE;
   if (p0 + programLoop != end) return SectionError::BadLength;
-  out.programs.clear();
-  for (size_t p = p0; p < end;) {
-    DecodedProgram prog;
+  // Into the programs `out` already holds, where there are some: a caller
+  // that decodes one section after another into the same object allocates
+  // nothing for a section no longer than the last one. DecodeEntry sets
+  // every field of an entry it accepts.
+  size_t count = 0;
+  for (size_t p = p0; p < end; ++count) {
+    if (count == out.programs.size()) out.programs.emplace_back();
     size_t used = 0;
-    if (SectionError e = DecodeEntry(data + p, end - p, prog, used); e != SectionError::None) return e;
-    out.programs.push_back(std::move(prog));
+    if (SectionError e = DecodeEntry(data + p, end - p, out.programs[count], used); e != SectionError::None) return e;
     p += used;
   }
+  out.programs.resize(count);
   return SectionError::None;
 }
 

@@ -8,6 +8,7 @@
 #include <QTextCursor>
 #include <QTextLayout>
 #include <QTimer>
+#include <cstring>
 
 std::atomic<int32_t> g_bStopPrint{0};
 
@@ -27,7 +28,7 @@ void LogPane::AppendLog(const char* line, const CycleFields& fields) {
 void LogPane::Flush() {
   for (const LogQueue::Entry& entry : m_queue.Take()) {
     // The loop's lines end in CR LF; the pane separates lines by LF alone.
-    QString text = QString::fromUtf8(entry.line);
+    QString text = QString::fromUtf8(entry.line, static_cast<qsizetype>(std::strlen(entry.line)));
     text.remove(QLatin1Char('\r'));
     ShowLine(text);
   }

@@ -258,13 +258,13 @@ TEST_F(BroadcastLoopTest, EachLineComesWithTheFieldsItShows) {
   for (size_t i = 0; i < entries.size(); ++i) {
     char line[1024];
     FormatCycleLine(line, sizeof line, entries[i].fields);
-    EXPECT_EQ(entries[i].line, line);
+    EXPECT_STREQ(entries[i].line, line);
   }
   const std::vector<int> sent = {0, 1128, 188, 1128, 188, 1128};
   for (size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ(entries[i].fields, (CycleFields{4, 2, static_cast<unsigned>(i), entries[0].fields.len, sent[i]})) << i;
   }
-  EXPECT_EQ(entries[0].line.rfind("play list:update,section(04):2,0,len:", 0), 0u) << entries[0].line;
+  EXPECT_EQ(std::string(entries[0].line).rfind("play list:update,section(04):2,0,len:", 0), 0u) << entries[0].line;
 }
 
 TEST_F(BroadcastLoopTest, StopWithoutStartAndTwiceIsHarmless) {

@@ -68,6 +68,10 @@ TEST(SectionDecoder, RoundTripsWhatTheEncoderBuilt) {
       {"six full sections", Numbered(6 * 27, 20), 40, 6},
   };
   const FixedClock clock({2009, 12, 31, 23, 59, 58});
+  // A receiver decodes one section after another into the same object: its
+  // programs, longer and shorter names, more and fewer, must never show
+  // through.
+  DecodedSection reused;
   for (const RoundTripCase& c : cases) {
     SCOPED_TRACE(c.what);
     const Built b = Build(c.programs, c.version, clock);
@@ -84,6 +88,8 @@ TEST(SectionDecoder, RoundTripsWhatTheEncoderBuilt) {
       EXPECT_EQ((std::vector<int>{s.time.year, s.time.month, s.time.day, s.time.hour, s.time.minute, s.time.second}),
                 (std::vector<int>{9, 12, 31, 23, 59, 58}));
       got.insert(got.end(), s.programs.begin(), s.programs.end());
+      ASSERT_EQ(DecodeSection(b.buf[k], SECTION_SIZE, reused), SectionError::None) << "section " << k;
+      EXPECT_EQ(reused.programs, s.programs) << "section " << k;
     }
     std::vector<DecodedProgram> want;
     for (const ProgramEntry& e : c.programs) want.push_back(Expected(e));
