@@ -61,6 +61,8 @@ class LogQueue : public LogSink {
   // Reads the wake-up so that the descriptor is no longer readable.
   void ClearWake();
 
+  // How many lines it holds before it drops them.
+  size_t Capacity() const { return m_maxEntries; }
   // Lines dropped since the queue was made.
   uint64_t Dropped() const;
 

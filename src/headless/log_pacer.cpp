@@ -10,9 +10,19 @@ bool LogPacer::Arm(int64_t nowMs, bool byLine) {
   return quiet;
 }
 
-void LogPacer::Took(int64_t nowMs, bool armed) {
+void LogPacer::Took(int64_t nowMs, bool armed, size_t taken) {
   m_holding = !armed || !m_canWake;
-  m_holdUntil = nowMs + m_batchMs;
+  int64_t hold = m_batchMs;
+  // At the rate the last batch came in, a quarter of the queue fills in
+  // `fills` milliseconds: the next batch comes no later, and no sooner
+  // than every 10 ms.
+  if (m_room > 0 && taken > 0 && m_lastTake >= 0) {
+    const int64_t span = std::max<int64_t>(1, nowMs - m_lastTake);
+    const int64_t fills = span * static_cast<int64_t>(m_room / 4) / static_cast<int64_t>(taken);
+    hold = std::clamp<int64_t>(fills, std::min<int64_t>(10, m_batchMs), m_batchMs);
+  }
+  m_lastTake = nowMs;
+  m_holdUntil = nowMs + hold;
 }
 
 int LogPacer::TimeoutMs(int64_t nowMs) const {

@@ -10,6 +10,7 @@
 // told what it took; Watching() and TimeoutMs() shape the next poll(2).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class LogPacer {
@@ -18,8 +19,11 @@ class LogPacer {
   // watchdogMs: the service watchdog's interval, 0 for none; the thread
   // wakes often enough to feed it. canWake: the queue has a wake
   // descriptor; without one the thread takes a batch every batchMs.
-  LogPacer(int64_t batchMs, int64_t watchdogMs, bool canWake)
-      : m_batchMs(batchMs), m_watchdogMs(watchdogMs), m_canWake(canWake) {}
+  // room: how many lines the queue holds before it drops them (0: no
+  // bound); a flow fast enough to fill a quarter of it within a period
+  // shortens the period, so a fast loop's lines are not dropped.
+  LogPacer(int64_t batchMs, int64_t watchdogMs, bool canWake, size_t room = 0)
+      : m_batchMs(batchMs), m_watchdogMs(watchdogMs), m_canWake(canWake), m_room(room) {}
 
   // For a wake-up at nowMs; byLine: the queue's descriptor woke it. A line
   // after a quiet spell is taken at once and the queue armed again: a slow
@@ -30,7 +34,8 @@ class LogPacer {
   // without arming starts a batch period, during which only signals and
   // the watchdog wake the thread; at its end the lines queued meanwhile are
   // taken, or, when there are none, the queue is armed.
-  void Took(int64_t nowMs, bool armed);
+  // taken: how many lines it took.
+  void Took(int64_t nowMs, bool armed, size_t taken = 0);
 
   // Whether the next wait watches the queue's descriptor.
   bool Watching() const { return m_canWake && !m_holding; }
@@ -41,6 +46,8 @@ class LogPacer {
   const int64_t m_batchMs;
   const int64_t m_watchdogMs;
   const bool m_canWake;
+  const size_t m_room;
+  int64_t m_lastTake = -1;
   bool m_holding = false;
   int64_t m_holdUntil = 0;
   bool m_lineWoke = false;

@@ -360,7 +360,7 @@ int main(int argc, char** argv) {
   // Log lines in batches (see LogPacer); the batch and the text keep their
   // room from one batch to the next.
   const int wakeFd = lines.WakeFd();
-  LogPacer pacer(kLogBatchMs, WatchdogIntervalMs(), wakeFd >= 0);
+  LogPacer pacer(kLogBatchMs, WatchdogIntervalMs(), wakeFd >= 0, lines.Capacity());
   std::vector<LogQueue::Entry> batch;
   std::string out;
   auto flush = [&](bool byLine) {
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
       arm = true;  // nothing came during the batch period: sleep until a line does
       lines.Take(batch, true);
     }
-    pacer.Took(now, arm);
+    pacer.Took(now, arm, batch.size());
     out.clear();
     statusServer.Take(batch);
     for (const LogQueue::Entry& e : batch) {

@@ -50,3 +50,21 @@ TEST(LogPacer, FeedsTheWatchdogAndPollsWithoutAWakeDescriptor) {
   EXPECT_FALSE(blind.Watching());
   EXPECT_EQ(blind.TimeoutMs(50), 150);
 }
+
+// A loop that writes a line a millisecond would fill the queue (1000 lines)
+// within a one-second period: the period shrinks to the time a quarter of
+// it takes to fill, and grows back when the flow slows.
+TEST(LogPacer, AFastFlowShortensThePeriodBeforeTheQueueFills) {
+  LogPacer pacer(1000, 0, true, 1000);
+  EXPECT_TRUE(pacer.Arm(0, true));
+  pacer.Took(0, true, 1);
+  EXPECT_FALSE(pacer.Arm(1, true));
+  pacer.Took(1, false, 1);
+  EXPECT_EQ(pacer.TimeoutMs(1), 250);  // 1 line in 1 ms
+  pacer.Took(251, false, 250);
+  EXPECT_EQ(pacer.TimeoutMs(251), 250);
+  pacer.Took(501, false, 25);  // 100 lines a second
+  EXPECT_EQ(pacer.TimeoutMs(501), 1000);
+  pacer.Took(1501, false, 100000);  // faster than anything: still 10 ms apart
+  EXPECT_EQ(pacer.TimeoutMs(1501), 10);
+}
