@@ -14,6 +14,7 @@
 
 #include "../e2e/air_support.h"
 #include "iptv_version.h"
+#include "runner_support.h"
 #include "support/netns.h"
 
 extern char** environ;
@@ -28,51 +29,8 @@ std::string ConfigText(int version, const std::vector<std::string>& programs) {
   return s + "@end#\r\n";
 }
 
-class Runner {
- public:
-  // Standard output goes to `out`, standard error to `out` + ".err".
-  Runner(const std::vector<std::string>& args, const fs::path& out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (out.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv = {const_cast<char*>(IPTV_HEADLESS_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    m_ok = posix_spawn(&m_pid, IPTV_HEADLESS_PATH, &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Runner() {
-    if (m_pid > 0) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-  }
-  bool Started() const { return m_ok; }
-  void Signal(int s) { kill(m_pid, s); }
-  // Waits (bounded) for the process to end; its wait status, or -1.
-  int WaitExit(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;
-        return status;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
-  }
-
- private:
-  pid_t m_pid = -1;
-  bool m_ok = false;
-};
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using runner::ReadFile;
+using runner::Runner;
 
 }  // namespace
 
