@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_tables.h"
 #include "broadcast/section_encoder.h"
 #include "wire/crc32.h"
 
@@ -17,21 +18,6 @@ class FixedClock : public Clock {
  public:
   LocalTime Now() const override { return {2024, 3, 9, 14, 5, 30}; }
 };
-
-std::vector<ProgramEntry> FullTable() {
-  // Three-byte names: 50 programs to a section, 300 fill all six.
-  std::vector<ProgramEntry> v(MAX_PROGRAMS);
-  for (int i = 0; i < MAX_PROGRAMS; ++i) {
-    ProgramEntry& e = v[static_cast<size_t>(i)];
-    e = {};
-    e.nNumber = i + 1;
-    CopyField(e.szName, "CH" + std::string(1, static_cast<char>('A' + i % 26)));
-    CopyField(e.szMulticast, "239.1." + std::to_string(i / 256) + "." + std::to_string(i % 256));
-    e.nPort = 10000 + i;
-    e.bHD = static_cast<uint8_t>(i & 1);
-  }
-  return v;
-}
 
 template <class ClockT>
 void BM_FullRebuild(benchmark::State& state) {
